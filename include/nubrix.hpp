@@ -1,0 +1,11 @@
+// Every module of the library in one include.
+#ifndef NUBRIX_HPP
+#define NUBRIX_HPP
+
+#include <nubrix/nubrix.hpp>
+#include <nubrix/heap.hpp>
+#include <nubrix/vectors.hpp>
+#include <nubrix/internals.hpp>
+#include <nubrix/formulas.hpp>
+
+#endif  // NUBRIX_HPP
