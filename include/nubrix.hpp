@@ -7,5 +7,6 @@
 #include <nubrix/vectors.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/formulas.hpp>
+#include <nubrix/builders.hpp>
 
 #endif  // NUBRIX_HPP
