@@ -1,7 +1,8 @@
-// First steps with nubrix: clauses, a formula with an at-most-one constraint, and models checked
-// against it.
+// First steps with nubrix: clauses and a formula with an at-most-one constraint, gathered with the
+// builders, and models checked against the formula.
 #include <cstdio>
 
+#include <nubrix/builders.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/nubrix.hpp>
 
@@ -18,10 +19,13 @@ const char* verdict(const formulas::formula& f, const model& m) {
 int main() {
   // Four people, numbered 1 .. 4; at most one of 2, 3 and 4 may lead, someone must, and 1 leads
   // only if 2 does not.
-  formulas::formula f = formulas::clause_vectors::empty_vector;
-  f.append(new_clause({1, 2, 3, 4}));
-  f.append(new_clause({0, 2, 4}));  // at most one of 2 .. 4
-  f.append(new_clause({-1, -2}));
+  builders::clause_builder someone = builders::empty_clause_builder;
+  for (std::int32_t v = 1; v <= 4; ++v) someone.add(+variable{v});
+  builders::formula_builder fb = builders::empty_formula_builder;
+  fb.add_simplify(someone.build());              // the formula builder takes the clause over
+  fb.add_at_most_one(variable{2}, variable{4});  // stored as the one entry (0 | 2 | 4)
+  fb.add_simplify(new_clause({-1, -2}));
+  formulas::formula f = fb.build();
   std::printf("formula:  %s\n", formulas::image(f).c_str());
 
   model m(1, 4);

@@ -7,5 +7,10 @@
 #include <nubrix/vectors.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/formulas.hpp>
+#include <nubrix/builders.hpp>
+#include <nubrix/decisions.hpp>
+#include <nubrix/theory.hpp>
+#include <nubrix/dpll.hpp>
+#include <nubrix/helpers.hpp>
 
 #endif  // NUBRIX_HPP

@@ -46,7 +46,7 @@ void reset() noexcept {
 }
 void fail_request(std::int64_t k) noexcept {
   requests_to_fail = k;
-  failure_was_raised = false;
+  if (k > 0) failure_was_raised = false;
 }
 bool failure_raised() noexcept { return failure_was_raised; }
 std::size_t last_request_size() noexcept { return last_size; }

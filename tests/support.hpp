@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -96,6 +97,57 @@ inline std::int64_t count_models(const entries& es, int n) {
   std::int64_t count = 0;
   for (std::uint64_t bits = 0; bits < (std::uint64_t{1} << n); ++bits) count += holds(es, bits) ? 1 : 0;
   return count;
+}
+
+// The values of variables 1 .. n as an assignment in the encoding of holds() (bit v - 1 is variable v);
+// entries of m outside 1 .. n, or unset, count as false.
+inline std::uint64_t bits_of(const model& m, int n) {
+  std::uint64_t bits = 0;
+  for (std::int32_t v = 1; v <= n; ++v)
+    if (m[variable{v}] == variable_value::true_) bits |= std::uint64_t{1} << (v - 1);
+  return bits;
+}
+
+// The lexicographically greatest complete assignment of 1 .. n (variable 1 first, true above false)
+// that satisfies every entry and agrees with the set entries of `fixed` (a model over 1 .. n); none
+// when there is no such assignment. n <= 24.
+inline std::optional<std::uint64_t> greatest_model(const entries& es, int n, const model& fixed) {
+  for (std::uint64_t k = std::uint64_t{1} << n; k-- > 0;) {
+    std::uint64_t bits = 0;
+    bool agrees = true;
+    for (std::int32_t v = 1; v <= n; ++v) {
+      const bool is_true = ((k >> (n - v)) & 1U) != 0;
+      if (is_true) bits |= std::uint64_t{1} << (v - 1);
+      const variable_value want = fixed[variable{v}];
+      if (want != variable_value::unset && (want == variable_value::true_) != is_true) agrees = false;
+    }
+    if (agrees && holds(es, bits)) return bits;
+  }
+  return std::nullopt;
+}
+
+// Random entries over variables 1 .. n: clauses of 0 to 5 literals (rarely empty, often short) with
+// repeated and complementary literals, unit clauses, and at-most-one ranges, empty ones included.
+inline entries random_entries(std::mt19937_64& rng, int n, int count) {
+  entries es;
+  for (int i = 0; i < count; ++i) {
+    const auto pick = rng() % 100;
+    if (pick < 12) {
+      const auto from = static_cast<std::int32_t>(1 + rng() % n);
+      const auto to = static_cast<std::int32_t>(1 + rng() % n);
+      es.push_back({0, from, to});
+      continue;
+    }
+    const std::size_t length = pick < 14 ? 0 : pick < 24 ? 1 : 2 + rng() % 4;
+    entry e;
+    while (e.size() < length) {
+      const auto v = static_cast<std::int32_t>(1 + rng() % n);
+      e.push_back(rng() % 2 ? v : -v);
+      if (rng() % 8 == 0 && e.size() < length) e.push_back(rng() % 2 ? e.back() : -e.back());
+    }
+    es.push_back(e);
+  }
+  return es;
 }
 
 // Runs `attempt(k)` for k = 1, 2, ...: the attempt does its own set-up, arms the probe with

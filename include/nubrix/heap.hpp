@@ -37,8 +37,8 @@ counts read() noexcept;
 // Zeroes the counts and cancels a pending failure.
 void reset() noexcept;
 
-// Makes the k-th allocate or reallocate request from now on (k >= 1) raise std::bad_alloc; 0 cancels.
-// Only one request fails; the ones after it succeed.
+// Makes the k-th allocate or reallocate request from now on (k >= 1) raise std::bad_alloc; 0 cancels
+// a pending failure. Only one request fails; the ones after it succeed.
 void fail_request(std::int64_t k) noexcept;
 
 // True once the failure asked for by fail_request has been raised.

@@ -1,0 +1,91 @@
+// The solver's internal formula and its watch lists; part of <nubrix/dpll.hpp>.
+#ifndef NUBRIX_DPLL_INTERNAL_FORMULA_HPP
+#define NUBRIX_DPLL_INTERNAL_FORMULA_HPP
+
+#include <nubrix/dpll.hpp>
+
+namespace nubrix {
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+auto dpll<user_context, check>::internal_formula::create(literal first, literal last,
+                                                         const formulas::formula& clauses) -> internal_formula_access {
+  static_assert(sizeof(internal_formula) % alignof(watch_list) == 0);
+  const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
+  const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+  void* block = internals::allocate(sizeof(internal_formula) + n * sizeof(watch_list));
+  auto* f = ::new (block) internal_formula{first, last, clauses};
+  watch_list* lists = f->lists();
+  for (std::size_t i = 0; i < n; ++i) ::new (lists + i) watch_list{};
+  return f;
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::release(internal_formula_access f) noexcept {
+  internals::release(f);
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+auto dpll<user_context, check>::internal_formula::lists() noexcept -> watch_list* {
+  return reinterpret_cast<watch_list*>(reinterpret_cast<std::byte*>(this) + sizeof(internal_formula));
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+auto dpll<user_context, check>::internal_formula::occurs_list(literal l) noexcept -> watch_list& {
+  assert(to_int(l) >= to_int(first) && to_int(l) <= to_int(last));
+  return lists()[std::int64_t{to_int(l)} - to_int(first)];
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
+  assert(c.length() >= 2);
+  const literal* lits = c.data();
+  if (lits[0] == literal{0}) {
+    // At most one of from .. to: one entry in the list of -v for every v of the range.
+    const watcher w{literal{0}, literal{0}, c};
+    const std::int64_t from = to_int(lits[1]);
+    const std::int64_t to = to_int(lits[c.length() - 1]);
+    for (std::int64_t lit = from; lit <= to; ++lit) occurs_list(-variable{static_cast<std::int32_t>(lit)}).append(w);
+  } else if (c.length() == 2) {
+    occurs_list(lits[0]).append(watcher{lits[1], lits[0], c});
+    occurs_list(lits[1]).append(watcher{lits[0], lits[1], c});
+  } else {
+    occurs_list(lits[0]).append(watcher{lits[1], literal{0}, c});
+    occurs_list(lits[1]).append(watcher{lits[0], literal{0}, c});
+  }
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::append_clause(literal_array_access c) {
+  try {
+    clauses.append(c);
+  } catch (...) {
+    free(c);
+    throw;
+  }
+  if (c.length() > 1) append_watcher(c);
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::destroy() noexcept {
+  formulas::free_all(clauses);
+  destroy_watch_lists();
+}
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::destroy_watch_lists() noexcept {
+  const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
+  watch_list* all = lists();
+  for (std::int64_t i = 0; i < count; ++i) all[i].destroy();
+}
+
+}  // namespace nubrix
+
+#endif  // NUBRIX_DPLL_INTERNAL_FORMULA_HPP

@@ -1,0 +1,193 @@
+// The theory step: asking the theory about a completed model and resuming after a rejection; part
+// of <nubrix/dpll.hpp>.
+#ifndef NUBRIX_DPLL_THEORY_STEP_HPP
+#define NUBRIX_DPLL_THEORY_STEP_HPP
+
+#include <limits>
+#include <utility>
+
+#include <nubrix/dpll.hpp>
+
+namespace nubrix {
+
+// Calls check with an empty explanation. Accepted: whatever the explanation holds is released.
+// Rejected: its entries move into the internal formula, which owns them from then on, and the search
+// resumes (backtrack). When check raises, the explanation is released and the exception propagates.
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+auto dpll<user_context, check>::search_state::theory_step() -> verdict {
+  formulas::formula explanation = formulas::clause_vectors::empty_vector;
+  bool accepted = false;
+  try {
+    accepted = check(ctx_, std::as_const(m_), explanation);
+  } catch (...) {
+    formulas::free_all(explanation);
+    throw;
+  }
+  if (accepted) {
+    formulas::free_all(explanation);
+    return verdict::accepted;
+  }
+  const std::int32_t first_new = f_.clauses.length() + 1;
+  for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
+    try {
+      f_.clauses.append(explanation.get(i));
+    } catch (...) {
+      for (std::int32_t k = i; explanation.has_element(k); k = explanation.next(k)) free(explanation.get(k));
+      explanation.destroy();
+      throw;
+    }
+  }
+  explanation.destroy();
+  return backtrack(first_new) ? verdict::go_on : verdict::no_model;
+}
+
+namespace dpll_detail {
+
+// What a new entry asks of the search under the current assignment.
+struct trouble {
+  enum class kind : std::uint8_t { none, conflict, unit } what = kind::none;
+  std::int32_t level = 0;  // conflict: highest level among its literals; unit: the level it became unit at
+  literal lit{0};          // unit: the literal to assert (0 for an at-most-one); conflict on a range: -a
+  literal other{0};        // conflict on a range: -b, a and b being two true variables of the range
+  bool excludes = false;   // it rules out the assignment it was assessed under
+};
+
+}  // namespace dpll_detail
+
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+std::int32_t dpll<user_context, check>::search_state::reorder_clause(literal_array_access c) noexcept {
+  literal* const lits = c.data();
+  const std::int32_t n = c.length();
+  // Rank: a non-false literal beats every false one; among false ones, the higher level wins.
+  const auto rank = [&](literal l) {
+    return val(l) != variable_value::false_ ? std::numeric_limits<std::int32_t>::max() : level_of(get_var(l));
+  };
+  std::int32_t non_false = 0;
+  for (std::int32_t i = 0; i < n; ++i) non_false += val(lits[i]) != variable_value::false_ ? 1 : 0;
+  for (std::int32_t position = 0; position < std::min(n, 2); ++position) {
+    std::int32_t best = position;
+    for (std::int32_t i = position + 1; i < n; ++i)
+      if (rank(lits[i]) > rank(lits[best])) best = i;
+    std::swap(lits[position], lits[best]);
+  }
+  return non_false;
+}
+
+// After a rejection: the new entries (from `first_new` on in the clause list) are watched, the
+// rejected assignment is excluded (by a falsified entry, by a unit entry that sets a variable the
+// model left unset, or else by learning the negation of its decisions), and every entry that is
+// violated or unit under the assignment is dealt with, the one of the lowest level first: a violated
+// one by undoing the levels above its highest literal and learning from it as from any conflict, a
+// unit one by undoing the levels above the one it became unit at and asserting its literal. Returns
+// false when no model is left.
+template <typename user_context, auto check>
+  requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) {
+  using dpll_detail::trouble;
+  const std::int32_t last_new = f_.clauses.length();
+
+  const auto is_range = [](literal_array_access c) { return c.length() > 0 && c.data()[0] == literal{0}; };
+
+  const auto assess = [&](literal_array_access c) {
+    trouble t;
+    const literal* const lits = c.data();
+    const std::int32_t n = c.length();
+    if (is_range(c)) {
+      std::int32_t trues = 0, unset = 0;
+      variable a{0}, b{0};  // the two true variables of the lowest levels, a first
+      for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[n - 1])); ++v) {
+        const variable var{v};
+        if (value(var) == variable_value::unset) ++unset;
+        if (value(var) != variable_value::true_) continue;
+        ++trues;
+        if (to_int(a) == 0 || level_of(var) < level_of(a)) {
+          b = a;
+          a = var;
+        } else if (to_int(b) == 0 || level_of(var) < level_of(b)) {
+          b = var;
+        }
+      }
+      if (trues >= 2) {
+        t = {trouble::kind::conflict, level_of(b), -a, -b, true};
+      } else if (trues == 1 && unset > 0) {
+        t = {trouble::kind::unit, level_of(a), literal{0}, literal{0}, true};
+      }
+      return t;
+    }
+    std::int32_t non_false = 0, top = 0;
+    literal open{0}, held{0};
+    for (std::int32_t i = 0; i < n; ++i) {
+      switch (val(lits[i])) {
+        case variable_value::false_: top = std::max(top, level_of(get_var(lits[i]))); break;
+        case variable_value::unset: ++non_false; open = lits[i]; break;
+        case variable_value::true_: ++non_false; held = lits[i]; break;
+      }
+    }
+    if (non_false == 0) {
+      t = {trouble::kind::conflict, top, literal{0}, literal{0}, true};
+    } else if (non_false == 1 && to_int(open) != 0) {
+      t = {trouble::kind::unit, top, open, literal{0}, true};
+    } else if (n == 1 && level_of(get_var(held)) > 0) {
+      // A one-literal entry is never watched, so its literal must hold at level 0.
+      t = {trouble::kind::unit, 0, held, literal{0}, false};
+    }
+    return t;
+  };
+
+  bool excluded = false;
+  for (std::int32_t i = first_new; i <= last_new; ++i) {
+    const literal_array_access c = f_.clauses.get(i);
+    if (c.is_empty()) return false;
+    excluded = excluded || assess(c).excludes;
+    if (!is_range(c)) reorder_clause(c);
+    if (c.length() > 1) f_.append_watcher(c);
+  }
+  if (!excluded) {
+    if (decision_level_ == 0) return false;
+    setup_backjump_on_decisions();
+    if (!backjump() || !propagate_and_learn()) return false;
+  }
+
+  for (;;) {
+    trouble worst;
+    literal_array_access at;
+    for (std::int32_t i = first_new; i <= last_new; ++i) {
+      const literal_array_access c = f_.clauses.get(i);
+      const trouble t = assess(c);
+      if (t.what == trouble::kind::none) continue;
+      const bool sooner = worst.what == trouble::kind::none || t.level < worst.level ||
+                          (t.level == worst.level && t.what == trouble::kind::conflict);
+      if (sooner) {
+        worst = t;
+        at = c;
+      }
+    }
+    if (worst.what == trouble::kind::none) return true;
+
+    if (worst.level < decision_level_) {
+      decision_level_ = worst.level;
+      unassign_all(decision_level_);
+    }
+    if (worst.what == trouble::kind::conflict) {
+      if (is_range(at)) {
+        setup_backjump(worst.lit, worst.other);
+      } else {
+        setup_backjump(at);
+      }
+      if (!backjump()) return false;
+    } else if (is_range(at)) {
+      const literal* const lits = at.data();
+      for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[at.length() - 1])); ++v)
+        if (value(variable{v}) == variable_value::unset) assign(variable{v}, false, at);
+    } else {
+      assign(get_var(worst.lit), is_positive(worst.lit), at);
+    }
+    if (!propagate_and_learn()) return false;
+  }
+}
+
+}  // namespace nubrix
+
+#endif  // NUBRIX_DPLL_THEORY_STEP_HPP

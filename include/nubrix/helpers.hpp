@@ -1,0 +1,19 @@
+// Plain satisfiability: the solver instantiated with the empty theory, which accepts every model.
+#ifndef NUBRIX_HELPERS_HPP
+#define NUBRIX_HELPERS_HPP
+
+#include <nubrix/formulas.hpp>
+#include <nubrix/nubrix.hpp>
+
+namespace nubrix::helpers {
+
+// Searches for a model of f, deciding the variables up to min_vars (0: all of m), lowest first and
+// true first. Takes f over: its clauses are released and f is reset to the empty formula (if
+// building the watch lists runs out of memory, f is left untouched with the caller). m is the
+// caller's model over 1 .. n; entries already set are kept as facts. Returns true with the model in
+// m, false when there is none. Raises std::bad_alloc, after releasing everything it took over.
+bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars);
+
+}  // namespace nubrix::helpers
+
+#endif  // NUBRIX_HELPERS_HPP

@@ -1,0 +1,24 @@
+// What a theory supplies to the solver: a context type and a check of complete models.
+#ifndef NUBRIX_THEORY_HPP
+#define NUBRIX_THEORY_HPP
+
+#include <concepts>
+
+#include <nubrix/formulas.hpp>
+#include <nubrix/nubrix.hpp>
+
+namespace nubrix::theory {
+
+// `check(ctx, m, explanation)` is called with each model the search completes. It returns true to
+// accept m, or false to reject it, appending to `explanation` (empty on entry) clauses or
+// at-most-one entries that every acceptable model satisfies; the solver takes them over. It may
+// update ctx, must not change m, and may throw: the exception reaches the caller of solve, and the
+// entries already appended are released. An entry that check fails to append is still check's own.
+template <auto check, typename user_context>
+concept check_operation = requires(user_context& ctx, const model& m, formulas::formula& explanation) {
+  { check(ctx, m, explanation) } -> std::convertible_to<bool>;
+};
+
+}  // namespace nubrix::theory
+
+#endif  // NUBRIX_THEORY_HPP

@@ -1,0 +1,401 @@
+// The solver through its entry points: random formulas against brute force, theories that reject,
+// the min_vars bound, preset models, and every out-of-memory path of a whole solve.
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+
+#include <nubrix/builders.hpp>
+#include <nubrix/dpll.hpp>
+#include <nubrix/helpers.hpp>
+
+#include "support.hpp"
+
+namespace nubrix::testing {
+namespace {
+
+using enum variable_value;
+using formulas::sat_result;
+
+// n-queens over variables r * n + c + 1: one queen per row (a clause and an at-most-one range),
+// at most one per column and per diagonal (pairs).
+entries queens(int n) {
+  entries es;
+  const auto q = [n](int r, int c) { return r * n + c + 1; };
+  for (int r = 0; r < n; ++r) {
+    entry row;
+    for (int c = 0; c < n; ++c) row.push_back(q(r, c));
+    es.push_back(row);
+    es.push_back({0, q(r, 0), q(r, n - 1)});
+  }
+  for (int r1 = 0; r1 < n; ++r1)
+    for (int r2 = r1 + 1; r2 < n; ++r2)
+      for (int c = 0; c < n; ++c) {
+        es.push_back({-q(r1, c), -q(r2, c)});
+        const int d = r2 - r1;
+        if (c + d < n) es.push_back({-q(r1, c), -q(r2, c + d)});
+        if (c - d >= 0) es.push_back({-q(r1, c), -q(r2, c - d)});
+      }
+  return es;
+}
+
+// p pigeons in h holes, hole-major so that each hole's pigeons are one at-most-one range.
+entries pigeonhole(int p, int h) {
+  entries es;
+  const auto x = [p](int pigeon, int hole) { return hole * p + pigeon + 1; };
+  for (int i = 0; i < p; ++i) {
+    entry some_hole;
+    for (int j = 0; j < h; ++j) some_hole.push_back(x(i, j));
+    es.push_back(some_hole);
+  }
+  for (int j = 0; j < h; ++j) es.push_back({0, x(0, j), x(p - 1, j)});
+  return es;
+}
+
+// Solves the entries with dpll_solve and checks the answer against a copy made before the call.
+struct outcome {
+  bool found;
+  model m;
+};
+outcome solve_plain(const entries& es, model m, std::int32_t min_vars = 0) {
+  formulas::formula f = formula_of(es);
+  formulas::formula before = formula_of(es);
+  const bool found = helpers::dpll_solve(f, m, variable{min_vars});
+  EXPECT_EQ(f, formulas::clause_vectors::empty_vector) << "the caller's record is reset";
+  if (found) {
+    EXPECT_NE(formulas::satisfies(before, m), sat_result::unsat);
+  }
+  formulas::free_all(before);
+  return {found, m};
+}
+
+using solve_test = heap_test;
+
+TEST_F(solve_test, entry_point_cases) {
+  EXPECT_TRUE(solve_plain({}, model()).found);
+  EXPECT_TRUE(solve_plain({{1}, {-2}, {3}}, model(1, 3)).found);
+  EXPECT_EQ(image(solve_plain({{1}, {-2}, {3}}, model(1, 3)).m), " 1 &  3");
+  EXPECT_FALSE(solve_plain({{1}, {-1}}, model(1, 1)).found);
+  EXPECT_EQ(solve_plain({{1, 2}}, model(1, 2), 0).m, solve_plain({{1, 2}}, model(1, 2), 2).m);
+  // A clause without literals has no model, wherever it stands and whatever else holds.
+  EXPECT_FALSE(solve_plain({{1, 2}, {}}, model(1, 2)).found);
+  EXPECT_FALSE(solve_plain({{}}, model()).found);
+}
+
+TEST_F(solve_test, preset_entries_are_fixed_facts) {
+  model m(1, 3);
+  m[variable{1}] = false_;
+  const outcome o = solve_plain({{1, 2}, {-2, 3}}, m);
+  ASSERT_TRUE(o.found);
+  EXPECT_EQ(image(o.m), " 2 &  3");
+  EXPECT_EQ(o.m[variable{1}], false_);
+
+  model contradicted(1, 2);
+  contradicted[variable{2}] = true_;
+  EXPECT_FALSE(solve_plain({{1}, {-1, -2}}, contradicted).found) << "propagation sees the preset value";
+
+  model all_set = model_of({true_, false_});
+  EXPECT_FALSE(solve_plain({{2}}, all_set).found);
+  EXPECT_TRUE(solve_plain({{1}}, all_set).found);
+}
+
+TEST_F(solve_test, min_vars_bounds_the_decisions) {
+  const outcome o = solve_plain({{-1, 3}}, model(1, 4), 1);
+  ASSERT_TRUE(o.found);
+  EXPECT_EQ(o.m[variable{1}], true_);
+  EXPECT_EQ(o.m[variable{3}], true_) << "propagation still runs above the bound";
+  EXPECT_EQ(o.m[variable{2}], unset) << "first_unset passed the bound with the first decision";
+  EXPECT_EQ(o.m[variable{4}], unset);
+
+  // Propagation sets everything up to the bound while first_unset is still at it: one more decision,
+  // on the lowest unset variable above the bound.
+  const outcome more = solve_plain({{1}, {2}}, model(1, 4), 2);
+  ASSERT_TRUE(more.found);
+  EXPECT_EQ(image(more.m), " 1 &  2 &  3");
+  EXPECT_EQ(more.m[variable{4}], unset);
+}
+
+TEST_F(solve_test, queens_and_pigeons) {
+  const outcome eight = solve_plain(queens(8), model(1, 64));
+  ASSERT_TRUE(eight.found);
+  // The greatest solution with queens numbered row by row: rows take columns 1, 5, 8, 6, 3, 7, 2, 4.
+  EXPECT_EQ(image(eight.m), " 1 &  13 &  24 &  30 &  35 &  47 &  50 &  60");
+  EXPECT_FALSE(solve_plain(queens(3), model(1, 9)).found);
+  EXPECT_FALSE(solve_plain(pigeonhole(6, 5), model(1, 30)).found);
+  EXPECT_TRUE(solve_plain(pigeonhole(5, 5), model(1, 25)).found);
+}
+
+// Random formulas with preset entries, against brute force: the same satisfiability, and the model
+// found is the greatest one (variable 1 first, true above false), the one the decision rule promises.
+TEST_F(solve_test, random_formulas_against_brute_force) {
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed);
+  int satisfiable = 0;
+  const int rounds = 4000;
+  for (int round = 0; round < rounds; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 12);
+    const entries es = random_entries(rng, n, static_cast<int>(rng() % (4 * n + 2)));
+    model m(1, n);
+    if (rng() % 4 == 0)
+      for (std::int32_t v = 1; v <= n; ++v)
+        if (rng() % 5 == 0) m[variable{v}] = rng() % 2 ? true_ : false_;
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round << " n " << n);
+    const std::optional<std::uint64_t> expected = greatest_model(es, n, m);
+    const outcome o = solve_plain(es, m);
+    ASSERT_EQ(o.found, expected.has_value());
+    if (!o.found) continue;
+    ++satisfiable;
+    for (std::int32_t v = 1; v <= n; ++v) ASSERT_NE(o.m[variable{v}], unset);
+    ASSERT_EQ(bits_of(o.m, n), *expected);
+  }
+  EXPECT_GT(satisfiable, rounds / 5);
+  EXPECT_LT(satisfiable, rounds * 4 / 5);
+}
+
+// --- theories ----------------------------------------------------------------------------------
+
+// The clause that rules out exactly the assignment m gives to 1 .. n.
+literal_array_access blocking_clause(const model& m) {
+  std::vector<literal> lits;
+  for (std::int32_t v = m.first(); v <= m.last(); ++v) {
+    if (m[variable{v}] == true_) lits.push_back(-variable{v});
+    if (m[variable{v}] == false_) lits.push_back(+variable{v});
+  }
+  return new_clause(lits);
+}
+
+// Appends c to the explanation, releasing it if the append runs out of memory.
+void give(formulas::formula& explanation, literal_array_access c) {
+  try {
+    explanation.append(c);
+  } catch (...) {
+    free(c);
+    throw;
+  }
+}
+
+// Rejects every model with its blocking clause, so the search enumerates them all.
+struct enumeration {
+  std::set<std::vector<variable_value>> seen;
+  bool repeated = false;
+};
+bool enumerate(enumeration& ctx, const model& m, formulas::formula& explanation) {
+  if (!ctx.seen.emplace(m.data(), m.data() + m.length()).second) ctx.repeated = true;
+  give(explanation, blocking_clause(m));
+  return false;
+}
+
+// Rejects without explanation: the search must exclude each model itself.
+bool reject_silently(enumeration& ctx, const model& m, formulas::formula&) {
+  if (!ctx.seen.emplace(m.data(), m.data() + m.length()).second) ctx.repeated = true;
+  return false;
+}
+
+std::int64_t count_by_theory(const entries& es, int n, bool explain) {
+  enumeration ctx;
+  formulas::formula f = formula_of(es);
+  model m(1, n);
+  const bool found = explain ? dpll<enumeration, enumerate>::solve(f, ctx, m, variable{0})
+                             : dpll<enumeration, reject_silently>::solve(f, ctx, m, variable{0});
+  EXPECT_FALSE(found);
+  EXPECT_FALSE(ctx.repeated) << "a rejected model was offered again";
+  return static_cast<std::int64_t>(ctx.seen.size());
+}
+
+using theory_test = heap_test;
+
+TEST_F(theory_test, enumeration_counts_every_model) {
+  EXPECT_EQ(count_by_theory(queens(8), 64, true), 92);
+  EXPECT_EQ(count_by_theory(queens(6), 36, false), 4);
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed + 1);
+  for (int round = 0; round < 300; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 8);
+    const entries es = random_entries(rng, n, static_cast<int>(rng() % (3 * n + 1)));
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
+    const bool explain = round % 2 == 0;
+    ASSERT_EQ(count_by_theory(es, n, explain), count_models(es, n));
+  }
+}
+
+TEST_F(theory_test, enumeration_of_ten_queens) { EXPECT_EQ(count_by_theory(queens(10), 100, true), 724); }
+
+// Holds clauses the search does not see, and returns copies of those the model violates.
+struct hidden {
+  entries clauses;
+  std::size_t at_most = 1000;  // how many to return at once
+  bool extra_satisfied = false;  // also return a clause the model satisfies
+  int calls = 0;
+};
+bool reveal(hidden& ctx, const model& m, formulas::formula& explanation) {
+  ++ctx.calls;
+  const std::uint64_t bits = bits_of(m, m.last());
+  std::size_t given = 0;
+  bool rejected = false;
+  for (const entry& e : ctx.clauses) {
+    if (holds(e, bits)) {
+      if (ctx.extra_satisfied && !rejected) give(explanation, clause_of(e));
+      continue;
+    }
+    rejected = true;
+    if (given++ < ctx.at_most) give(explanation, clause_of(e));
+  }
+  return !rejected;
+}
+
+TEST_F(theory_test, hidden_clauses_give_the_same_answer_as_stating_them) {
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed + 2);
+  for (int round = 0; round < 1500; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 10);
+    const entries visible = random_entries(rng, n, static_cast<int>(rng() % (2 * n + 1)));
+    hidden ctx;
+    ctx.clauses = random_entries(rng, n, static_cast<int>(rng() % (2 * n + 1)));
+    ctx.at_most = 1 + rng() % 3;
+    ctx.extra_satisfied = rng() % 3 == 0;
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
+
+    entries all = visible;
+    all.insert(all.end(), ctx.clauses.begin(), ctx.clauses.end());
+    const std::optional<std::uint64_t> expected = greatest_model(all, n, model(1, n));
+
+    formulas::formula f = formula_of(visible);
+    model m(1, n);
+    const bool found = dpll<hidden, reveal>::solve(f, ctx, m, variable{0});
+    ASSERT_EQ(found, expected.has_value());
+    if (found) {
+      ASSERT_EQ(bits_of(m, n), *expected);
+    }
+  }
+}
+
+// A theory that needs a variable above min_vars: unit explanations over unset variables.
+struct wants_top {
+  std::int32_t top;
+  int calls = 0;
+};
+bool require_top(wants_top& ctx, const model& m, formulas::formula& explanation) {
+  ++ctx.calls;
+  if (m[variable{ctx.top}] == true_) return true;
+  give(explanation, new_clause({ctx.top}));
+  return false;
+}
+
+TEST_F(theory_test, unit_explanations_assert_variables_the_model_left_unset) {
+  wants_top ctx{5};
+  formulas::formula f = formula_of({{-1, 2}});
+  model m(1, 5);
+  ASSERT_TRUE((dpll<wants_top, require_top>::solve(f, ctx, m, variable{2})));
+  EXPECT_EQ(image(m), " 1 &  2 &  3 &  5") << "the same decisions, now with 5 asserted";
+  EXPECT_EQ(ctx.calls, 2);
+  EXPECT_EQ(m[variable{4}], unset);
+}
+
+// An at-most-one explanation: at most one of 1 .. 3.
+bool at_most_one_of_three(int& calls, const model& m, formulas::formula& explanation) {
+  ++calls;
+  int trues = 0;
+  for (std::int32_t v = 1; v <= 3; ++v) trues += m[variable{v}] == true_ ? 1 : 0;
+  if (trues <= 1) return true;
+  give(explanation, new_clause({0, 1, 3}));
+  return false;
+}
+
+TEST_F(theory_test, at_most_one_explanations) {
+  int calls = 0;
+  formulas::formula f = formula_of({{2, 3}});
+  model m(1, 4);
+  ASSERT_TRUE((dpll<int, at_most_one_of_three>::solve(f, calls, m, variable{0})));
+  EXPECT_EQ(image(m), " 2 &  4");
+  EXPECT_EQ(calls, 2);
+}
+
+TEST_F(theory_test, an_empty_explanation_clause_means_no_model) {
+  int calls = 0;
+  formulas::formula f = formula_of({{1, 2}});
+  model m(1, 2);
+  constexpr auto never = [](int& n, const model&, formulas::formula& explanation) {
+    ++n;
+    explanation.append(new_clause({}));
+    return false;
+  };
+  EXPECT_FALSE((dpll<int, never>::solve(f, calls, m, variable{0})));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(theory_test, an_accepting_check_may_leave_clauses_behind) {
+  int calls = 0;
+  constexpr auto accept_with_clutter = [](int& n, const model&, formulas::formula& explanation) {
+    ++n;
+    explanation.append(new_clause({1, 2, 3}));
+    return true;
+  };
+  formulas::formula f = formula_of({{1}});
+  model m(1, 3);
+  EXPECT_TRUE((dpll<int, accept_with_clutter>::solve(f, calls, m, variable{0})));
+}
+
+struct thrower {
+  int throw_at;
+  int calls = 0;
+};
+bool throw_later(thrower& ctx, const model& m, formulas::formula& explanation) {
+  give(explanation, blocking_clause(m));
+  if (++ctx.calls == ctx.throw_at) throw std::runtime_error("theory failed");
+  return false;
+}
+
+TEST_F(theory_test, exceptions_from_check_reach_the_caller_and_leak_nothing) {
+  for (const int at : {1, 2, 5}) {
+    thrower ctx{at};
+    formulas::formula f = formula_of(queens(5));
+    model m(1, 25);
+    EXPECT_THROW((dpll<thrower, throw_later>::solve(f, ctx, m, variable{0})), std::runtime_error);
+    EXPECT_EQ(f, formulas::clause_vectors::empty_vector);
+    for (std::int32_t v = 1; v <= 25; ++v) EXPECT_NE(m[variable{v}], unset) << "the model under examination";
+  }
+}
+
+// --- out of memory -------------------------------------------------------------------------------
+
+// Fails each heap request of a whole solve in turn: each run raises std::bad_alloc and leaks
+// nothing, and the caller's formula is either consumed (reset to empty) or untouched.
+void fail_every_request(const entries& es, int n, auto&& solve) {
+  const int failures = for_each_failing_request([&](int k) {
+    formulas::formula f = formula_of(es);
+    const formulas::formula record = f;
+    model m(1, n);
+    probe::fail_request(k);
+    try {
+      solve(f, m);
+    } catch (const std::bad_alloc&) {
+      probe::fail_request(0);
+      EXPECT_TRUE(f == formulas::clause_vectors::empty_vector || (f == record && numbers_of(f) == es));
+      formulas::free_all(f);
+      throw;
+    }
+  });
+  EXPECT_GT(failures, 10);
+}
+
+using solve_memory_test = heap_test;
+
+TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
+  const auto plain = [](formulas::formula& f, model& m) { helpers::dpll_solve(f, m, variable{0}); };
+  fail_every_request(queens(5), 25, plain);
+  fail_every_request(pigeonhole(4, 3), 12, plain);
+  fail_every_request({{1, 2, 3}, {-1, -2}, {-1, 2, 4}, {1, -3, -4}, {2, 3, 4}, {-2, -3}, {3, -4, 1}}, 4, plain);
+}
+
+TEST_F(solve_memory_test, every_failed_request_of_a_solve_with_a_theory) {
+  fail_every_request(queens(5), 25, [](formulas::formula& f, model& m) {
+    enumeration ctx;
+    dpll<enumeration, enumerate>::solve(f, ctx, m, variable{0});
+  });
+  fail_every_request(pigeonhole(3, 3), 9, [](formulas::formula& f, model& m) {
+    hidden ctx{{{-1, -5}, {0, 1, 9}, {2, 4, 6}}, 1, true};
+    dpll<hidden, reveal>::solve(f, ctx, m, variable{0});
+  });
+}
+
+}  // namespace
+}  // namespace nubrix::testing
