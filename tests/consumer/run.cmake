@@ -14,6 +14,15 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${NUBRIX_BINARY_DIR} --prefix ${prefix})
 
+# The installed program finds the installed libraries by itself, and answers with status 10.
+if(NUBRIX_CLI)
+  file(WRITE ${WORK_DIR}/two.cnf "p cnf+ 3 2\n1 2 3 <= 1\n2 0\n")
+  execute_process(COMMAND ${prefix}/bin/nubrix -q ${WORK_DIR}/two.cnf OUTPUT_VARIABLE answer RESULT_VARIABLE status)
+  if(NOT status EQUAL 10 OR NOT answer STREQUAL "s SATISFIABLE\n")
+    message(FATAL_ERROR "installed nubrix answered '${answer}' with status ${status}")
+  endif()
+endif()
+
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/installed -B ${WORK_DIR}/installed
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/installed)

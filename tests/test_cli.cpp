@@ -1,0 +1,282 @@
+// The nubrix program, run as a user runs it: answers and exit statuses on generated problems with
+// known answers, the output form (every model read back from its 'v' lines and checked here), the
+// options, the input sources, and failures.
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include <nubrix/dimacs.hpp>
+
+#include "generators.hpp"
+#include "support.hpp"
+
+namespace nubrix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct outcome {
+  int status = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+  friend bool operator==(const outcome&, const outcome&) = default;
+  friend void PrintTo(const outcome& o, std::ostream* os) {
+    *os << "status " << o.status << ", stdout \"" << o.out << "\", stderr \"" << o.err << "\"";
+  }
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class cli_test : public heap_test {
+ protected:
+  void SetUp() override {
+    heap_test::SetUp();
+    dir_ = fs::temp_directory_path() / ("nubrix-cli-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    heap_test::TearDown();
+  }
+
+  // A file in the test's own directory holding `content`.
+  std::string file(const std::string& name, const std::string& content) {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return (dir_ / name).string();
+  }
+
+  // Runs the program with `args`, standard input from `input`.
+  outcome run(const std::string& args, const std::string& input = "") {
+    const std::string in = file("stdin", input);
+    const std::string command = std::string(NUBRIX_PROGRAM) + " " + args + " < " + in + " > " +
+                                (dir_ / "stdout").string() + " 2> " + (dir_ / "stderr").string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir_ / "stdout"), slurp(dir_ / "stderr")};
+  }
+
+  fs::path dir_;
+};
+
+std::string text_of(const generators::instance& g) {
+  std::ostringstream out;
+  dimacs::write(out, g.f, g.variables);
+  return out.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Checks the output form of an answer: 'c' lines, then the 's' line, then (for a model) 'v' lines of
+// at most 80 characters whose literals end with a single 0 on the last one. Returns the model read
+// from them over 1 .. n, every entry unset when there are none.
+model answer_model(const std::string& out, const std::string& s_line, int n) {
+  model m(1, n);
+  const std::vector<std::string> lines = lines_of(out);
+  std::size_t i = 0;
+  while (i < lines.size() && lines[i].rfind("c ", 0) == 0) ++i;
+  EXPECT_LT(i, lines.size());
+  if (i >= lines.size()) return m;
+  EXPECT_EQ(lines[i], s_line);
+  bool closed = false;
+  for (++i; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("v ", 0), 0U) << lines[i];
+    EXPECT_LE(lines[i].size(), 80U) << lines[i];
+    EXPECT_FALSE(closed) << "a 'v' line after the closing 0";
+    std::istringstream words(lines[i].substr(2));
+    for (std::int32_t x; words >> x;) {
+      EXPECT_FALSE(closed) << "a literal after the closing 0";
+      if (x == 0) {
+        closed = true;
+        continue;
+      }
+      EXPECT_TRUE(std::abs(x) <= n && m[variable{std::abs(x)}] == variable_value::unset) << x;
+      if (std::abs(x) > n) continue;
+      m[variable{std::abs(x)}] = x > 0 ? variable_value::true_ : variable_value::false_;
+    }
+  }
+  EXPECT_EQ(closed, s_line == "s SATISFIABLE");
+  return m;
+}
+
+TEST_F(cli_test, answers_and_models_of_problems_with_known_answers) {
+  std::vector<generators::instance> problems;
+  for (std::int32_t n = 1; n <= 7; ++n) problems.push_back(generators::queens(n));
+  for (std::int32_t n = 3; n <= 8; ++n) problems.push_back(generators::langford(n));
+  for (std::int32_t n = 2; n <= 5; ++n) problems.push_back(generators::pigeonhole(n));
+  for (std::int32_t k = 2; k <= 4; ++k) {
+    for (std::int32_t c = k - 1; c <= k; ++c) {
+      problems.push_back(
+          generators::colouring(generators::mycielski(k), c, "mycielski", c >= k ? "SATISFIABLE" : "UNSATISFIABLE"));
+    }
+  }
+  for (generators::instance& g : problems) {
+    SCOPED_TRACE(g.name + ", expected " + g.expected);
+    const outcome o = run("", text_of(g));
+    const bool sat = g.expected == "SATISFIABLE";
+    EXPECT_EQ(o.status, sat ? 10 : 20);
+    EXPECT_EQ(o.err, "");
+    const model m = answer_model(o.out, sat ? "s SATISFIABLE" : "s UNSATISFIABLE", g.variables);
+    if (sat) {
+      EXPECT_EQ(formulas::satisfies(g.f, m), formulas::sat_result::sat) << "every variable, a model";
+    }
+    formulas::free_all(g.f);
+  }
+}
+
+TEST_F(cli_test, options_and_input_sources) {
+  generators::instance g = generators::langford(4);
+  const std::string text = text_of(g);
+  formulas::free_all(g.f);
+  const std::string path = file("l4.cnf", text);
+
+  // The output with its timings blanked out, which vary from run to run.
+  const auto untimed = [](const std::string& out) {
+    return std::regex_replace(out, std::regex(" in [0-9.]+ s"), " in T s");
+  };
+  const outcome plain = run(path);
+  EXPECT_EQ(plain.status, 10);
+  EXPECT_EQ(
+      untimed(plain.out).rfind("c nubrix " NUBRIX_VERSION "\nc read " + path +
+                                   ": 18 variables, 80 clauses declared, 80 entries (4 at-most-one ranges) in T s\n"
+                                   "c solved in T s\ns SATISFIABLE\nv ",
+                               0),
+      0U)
+      << plain.out;
+  std::string from_stdin = untimed(plain.out);
+  from_stdin.replace(from_stdin.find(path), path.size(), "<stdin>");
+  for (const char* args : {"", "-"}) {
+    EXPECT_EQ(untimed(run(args, text).out), from_stdin) << "standard input with '" << args << "'";
+  }
+  const gzFile zipped = gzopen((path + ".gz").c_str(), "wb");
+  ASSERT_NE(zipped, nullptr);
+  EXPECT_EQ(gzwrite(zipped, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+  EXPECT_EQ(gzclose(zipped), Z_OK);
+  const outcome unzipped = run("-q " + path + ".gz");
+  EXPECT_EQ(unzipped, (outcome{10, "s SATISFIABLE\n", ""}));
+
+  EXPECT_EQ(run("-q " + path).out, "s SATISFIABLE\n");
+  EXPECT_EQ(run("-q", "p cnf 1 2\n1 0\n-1 0\n").out, "s UNSATISFIABLE\n");
+  const outcome no_model = run("--no-model " + path);
+  EXPECT_NE(no_model.out.find("\ns SATISFIABLE\n"), std::string::npos);
+  EXPECT_EQ(no_model.out.find("\nv "), std::string::npos);
+  EXPECT_EQ(run("-n -q " + path).out, "s SATISFIABLE\n");
+
+  const outcome help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: nubrix [options] [FILE]\n", 0), 0U);
+  EXPECT_EQ(run("--version"), (outcome{0, "nubrix " NUBRIX_VERSION "\n", ""}));
+
+  // Edge formulas: no variable at all, an empty clause, fewer clauses than declared (a warning).
+  EXPECT_EQ(run("-n", "p cnf 0 0\n").status, 10);
+  EXPECT_NE(run("", "p cnf 0 0\n").out.find("s SATISFIABLE\nv 0\n"), std::string::npos);
+  EXPECT_EQ(run("", "p cnf 2 2\n1 2 0\n0\n").status, 20);
+  const outcome fewer = run("-q", "p cnf 2 3\n1 0\n");
+  EXPECT_EQ(fewer, (outcome{10, "s SATISFIABLE\n",
+                            "nubrix: warning: <stdin>:1: the header declares 3 clauses but the file has 1\n"}));
+}
+
+TEST_F(cli_test, min_vars_leaves_the_rest_to_propagation) {
+  // Deciding 1 sets 2 and 3 through the clauses: a complete model.
+  const outcome chained = run("--min-vars 1", "p cnf 3 2\n-1 2 0\n-2 3 0\n");
+  EXPECT_EQ(chained.status, 10);
+  EXPECT_NE(chained.out.find("\ns SATISFIABLE\nv 1 2 3 0\n"), std::string::npos) << chained.out;
+  // Variables left open that no clause needs are simply not listed.
+  const outcome partial = run("--min-vars 1", "p cnf 5 2\n-1 2 0\n1 2 0\n");
+  EXPECT_EQ(partial.status, 10);
+  const model m = answer_model(partial.out, "s SATISFIABLE", 5);
+  EXPECT_EQ(m[variable{5}], variable_value::unset) << partial.out;
+  formulas::formula f = formula_of({{-1, 2}, {1, 2}});
+  EXPECT_EQ(formulas::satisfies(f, m), formulas::sat_result::sat);
+  formulas::free_all(f);
+  // Clause (2 3) is left unsettled: no claim of satisfiability.
+  const outcome open = run("--min-vars 1", "p cnf 3 1\n2 3 0\n");
+  EXPECT_EQ(open.status, 0);
+  EXPECT_NE(open.out.find("\ns UNKNOWN\n"), std::string::npos) << open.out;
+  // A bound at or beyond the variable count decides everything.
+  EXPECT_EQ(run("-q --min-vars 3", "p cnf 3 1\n2 3 0\n").out, "s SATISFIABLE\n");
+  EXPECT_EQ(run("-q --min-vars 99", "p cnf 3 1\n2 3 0\n").out, "s SATISFIABLE\n");
+  EXPECT_EQ(run("-q --min-vars 1", "p cnf 1 2\n1 0\n-1 0\n").out, "s UNSATISFIABLE\n");
+}
+
+TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
+  const outcome bad = run("", "c\np cnf 3 1\n1 4 0\n");
+  EXPECT_EQ(bad, (outcome{1, "", "nubrix: <stdin>:3: literal 4 beyond the 3 variables declared in the header\n"}));
+  const std::string path = file("open.cnf", "p cnf 3 1\n1 2\n");
+  EXPECT_EQ(run(path), (outcome{1, "", "nubrix: " + path + ":2: clause not closed by 0 at the end of the file\n"}));
+  EXPECT_EQ(run("/nonexistent/x.cnf"),
+            (outcome{1, "", "nubrix: /nonexistent/x.cnf: cannot open: No such file or directory\n"}));
+  EXPECT_EQ(run("", "p cnf 2147483647 0\n").err,
+            "nubrix: <stdin>: 2147483647 variables declared; the solver takes at most 2147483646\n");
+
+  for (const char* args : {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1",
+                           "--min-vars 99999999999999999999"}) {
+    SCOPED_TRACE(args);
+    const outcome o = run(args, "p cnf 1 1\n1 0\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("(try 'nubrix --help')"), std::string::npos) << o.err;
+  }
+
+  if (fs::exists("/dev/full")) {
+    const std::string command = std::string(NUBRIX_PROGRAM) + " " + file("ok.cnf", "p cnf 1 1\n1 0\n") +
+                                " > /dev/full 2> " + (dir_ / "stderr").string();
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "a lost answer is not a success";
+    EXPECT_EQ(slurp(dir_ / "stderr"), "nubrix: cannot write the output\n");
+  }
+}
+
+// A sample of the real benchmark files, when present: the answer of expected.txt for each.
+TEST_F(cli_test, benchmark_sample_matches_the_known_answers) {
+  const fs::path root = NUBRIX_BENCHMARK_DATA;
+  if (!fs::exists(root / "expected.txt")) GTEST_SKIP() << root << " is not here";
+  const std::vector<std::string> sample = {"uf20/uf20-01.cnf",
+                                           "uf50/uf50-01.cnf",
+                                           "uuf50/uuf50-01.cnf",
+                                           "uf75/uf75-01.cnf",
+                                           "uuf75/uuf75-011.cnf",
+                                           "aim/aim-50-1_6-no-1.cnf",
+                                           "aim/aim-50-1_6-yes1-1.cnf",
+                                           "dubois/dubois20.cnf",
+                                           "pret/pret60_25.cnf",
+                                           "hole/hole6.cnf",
+                                           "flat/flat30/flat30-1.cnf",
+                                           "jnh/jnh1.cnf",
+                                           "jnh/jnh2.cnf",
+                                           "ais/ais6.cnf",
+                                           "ii/ii8a1.cnf"};
+  std::map<std::string, std::string> expected;
+  std::istringstream table(slurp(root / "expected.txt"));
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream words(line);
+    std::string path, status;
+    if (words >> path >> status) expected[path] = status;
+  }
+  for (const std::string& name : sample) {
+    SCOPED_TRACE(name);
+    if (!expected.contains(name)) {
+      ADD_FAILURE() << "not in expected.txt";
+      continue;
+    }
+    EXPECT_EQ(run("-n " + (root / name).string()).status, expected[name] == "SAT" ? 10 : 20);
+  }
+}
+
+}  // namespace
+}  // namespace nubrix::testing
