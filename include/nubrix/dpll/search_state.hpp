@@ -41,16 +41,14 @@ class dpll<user_context, check>::search_state {
   variable_value& value(variable v) noexcept { return values_[to_int(v) - value_base_]; }
 
   // The value of literal x: the value of its variable, with true and false exchanged when x < 0.
-  variable_value val(literal x) noexcept {
-    const auto v = static_cast<std::uint8_t>(value(get_var(x)));
-    return static_cast<variable_value>(to_int(x) < 0 && v != 2 ? v ^ 1U : v);
-  }
+  // Kept per literal beside the model, so that the hot loops read it with one load.
+  variable_value val(literal x) noexcept { return lit_values_[to_int(x)]; }
 
   // Gives var the value at the current level, records the antecedent (null for a decision) and
   // queues the literal that became false. var must be unset.
   void assign(variable var, bool value, literal_array_access antecedent) {
     assert(this->value(var) == variable_value::unset);
-    this->value(var) = value ? variable_value::true_ : variable_value::false_;
+    set_value(var, value ? variable_value::true_ : variable_value::false_);
     level_of(var) = decision_level_;
     antecedent_of(var) = antecedent;
     --unassigned_left_;
@@ -59,9 +57,17 @@ class dpll<user_context, check>::search_state {
 
   // Makes var unset; its antecedent entry is left stale and is never read for an unset variable.
   void unassign(variable var) noexcept {
-    value(var) = variable_value::unset;
+    set_value(var, variable_value::unset);
     level_of(var) = 0;
     ++unassigned_left_;
+  }
+
+  // Writes x as the value of var into the model and the per-literal copy.
+  void set_value(variable var, variable_value x) noexcept {
+    static constexpr variable_value negation[] = {variable_value::false_, variable_value::true_, variable_value::unset};
+    value(var) = x;
+    lit_values_[to_int(var)] = x;
+    lit_values_[-to_int(var)] = negation[static_cast<std::uint8_t>(x)];
   }
 
   // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone.
@@ -126,6 +132,8 @@ class dpll<user_context, check>::search_state {
   internals::literal_vectors::vector learnt_clause_; // the clause being learnt; owns its block until handed over
   bool* learnt_mask_block_ = nullptr;  // the mask's block, literals -last .. last
   bool* learnt_mask_ = nullptr;        // entry of literal 0 in that block: marks the learnt clause's literals
+  variable_value* lit_values_block_ = nullptr;  // the values of the literals -last .. last
+  variable_value* lit_values_ = nullptr;        // entry of literal 0 in that block: val(l) is lit_values_[l]
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;   // m's entries
@@ -150,9 +158,13 @@ void dpll<user_context, check>::search_state::start() {
   for (std::size_t v = 0; v < slots; ++v) ::new (lit_antecedents_ + v) literal_array_access{};
   learnt_mask_block_ = static_cast<bool*>(internals::allocate(2 * slots - 1));
   learnt_mask_ = learnt_mask_block_ + (slots - 1);
+  lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
+  lit_values_ = lit_values_block_ + (slots - 1);
+  std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
   for (std::int32_t v = m_.first(); v <= last_; ++v) {
     const variable_value x = value(variable{v});
+    set_value(variable{v}, x);
     if (x == variable_value::unset) {
       ++unassigned_left_;
     } else {
@@ -170,6 +182,8 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
   lit_antecedents_ = nullptr;
   internals::release(learnt_mask_block_);
   learnt_mask_block_ = learnt_mask_ = nullptr;
+  internals::release(lit_values_block_);
+  lit_values_block_ = lit_values_ = nullptr;
   to_propagate_.destroy();
   to_propagate_ = internals::literal_vectors::empty_vector;
   learnt_clause_.destroy();
