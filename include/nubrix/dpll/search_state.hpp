@@ -6,8 +6,10 @@
 
 namespace nubrix {
 
-// All working data of one search. The caller's model is the assignment, written in place. There is
-// no trail: undoing levels scans the variables.
+// All working data of one search. The caller's model is the assignment, written in place. Levels
+// only grow along the order of assignment (every assignment is made at the current level, and a
+// jump undoes whole levels), so the variables assigned, kept in that order, let undoing levels cost
+// what is undone rather than a pass over every variable.
 template <typename user_context, auto check>
   requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
@@ -51,6 +53,7 @@ class dpll<user_context, check>::search_state {
     set_value(var, value ? variable_value::true_ : variable_value::false_);
     level_of(var) = decision_level_;
     antecedent_of(var) = antecedent;
+    trail_[trail_size_++] = var;
     --unassigned_left_;
     add_to_propagate(value ? -var : +var);
   }
@@ -70,7 +73,8 @@ class dpll<user_context, check>::search_state {
     lit_values_[-to_int(var)] = negation[static_cast<std::uint8_t>(x)];
   }
 
-  // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone.
+  // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone and
+  // is left as it was when nothing is undone.
   void unassign_all(std::int32_t level) noexcept;
 
   void add_to_propagate(literal l) { to_propagate_.append(l); }
@@ -128,6 +132,8 @@ class dpll<user_context, check>::search_state {
   std::int32_t decision_level_ = 0;    // current decision level, 0 before the first decision
   std::int32_t* lit_decisions_ = nullptr;  // decision level of each variable 0 .. last, 0 while unset
   literal_array_access* lit_antecedents_ = nullptr;  // clause that forced each variable, null if decided
+  variable* trail_ = nullptr;          // the variables assign() has set, in order: levels never decrease
+  std::int32_t trail_size_ = 0;        // entries in use in trail_, 0 .. last
   internals::literal_vectors::vector to_propagate_;  // literals made false and not yet propagated (a stack)
   internals::literal_vectors::vector learnt_clause_; // the clause being learnt; owns its block until handed over
   bool* learnt_mask_block_ = nullptr;  // the mask's block, literals -last .. last
@@ -156,6 +162,7 @@ void dpll<user_context, check>::search_state::start() {
   std::memset(lit_decisions_, 0, slots * sizeof(std::int32_t));
   lit_antecedents_ = static_cast<literal_array_access*>(internals::allocate(slots * sizeof(literal_array_access)));
   for (std::size_t v = 0; v < slots; ++v) ::new (lit_antecedents_ + v) literal_array_access{};
+  trail_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
   learnt_mask_block_ = static_cast<bool*>(internals::allocate(2 * slots - 1));
   learnt_mask_ = learnt_mask_block_ + (slots - 1);
   lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
@@ -180,6 +187,8 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
   lit_decisions_ = nullptr;
   internals::release(lit_antecedents_);
   lit_antecedents_ = nullptr;
+  internals::release(trail_);
+  trail_ = nullptr;
   internals::release(learnt_mask_block_);
   learnt_mask_block_ = learnt_mask_ = nullptr;
   internals::release(lit_values_block_);
@@ -195,16 +204,13 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
 template <typename user_context, auto check>
   requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) noexcept {
-  bool found_first = false;
-  for (std::int32_t var = 1; var <= last_; ++var) {
-    if (lit_decisions_[var] > level) {
-      unassign(variable{var});
-      if (!found_first) {
-        first_unset_ = variable{var};
-        found_first = true;
-      }
-    }
+  variable lowest{0};
+  while (trail_size_ > 0 && level_of(trail_[trail_size_ - 1]) > level) {
+    const variable var = trail_[--trail_size_];
+    unassign(var);
+    if (to_int(lowest) == 0 || var < lowest) lowest = var;
   }
+  if (to_int(lowest) != 0) first_unset_ = lowest;
 }
 
 template <typename user_context, auto check>
