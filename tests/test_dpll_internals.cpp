@@ -396,6 +396,13 @@ TEST_F(analysis_test, first_uip_and_the_jump_level) {
   // A binary learnt clause is watched on both literals, the asserting one first.
   EXPECT_EQ(a.list(-3).back(), (dpll_access::watch_triple{-1, -3, {-3, -1}}));
   EXPECT_EQ(a.list(-1).back(), (dpll_access::watch_triple{-3, -1, {-3, -1}}));
+
+  // The next analysis starts in a block of its own: the learnt clause keeps its literals.
+  a.clear_queue();
+  a.setup_backjump(a.clause(4));
+  EXPECT_NE(a.learnt_block(), learnt.data());
+  EXPECT_EQ(numbers_of(learnt), (entry{-3, -1}));
+  EXPECT_EQ(a.learnt(), (entry{-4, -5, -1}));
 }
 
 TEST_F(analysis_test, at_most_one_pair_conflict_resolves_to_a_unit) {
@@ -417,22 +424,6 @@ TEST_F(analysis_test, resolving_on_an_at_most_one_antecedent) {
   const std::int32_t clauses = a.clause_count();
   ASSERT_TRUE(a.backjump());
   EXPECT_EQ(numbers_of(a.clause(clauses + 1)), (entry{-1}));
-}
-
-TEST_F(analysis_test, earlier_learnt_clause_keeps_its_literals) {
-  dpll_access a({{3, -2}, {4, -3, -1}, {5, -3}, {-4, -5, -1}}, unset_model(5));
-  a.decide_on(1);
-  ASSERT_TRUE(a.unit_propagate());
-  a.decide_on(2);
-  EXPECT_FALSE(a.unit_propagate());
-  const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  const literal_array_access first = a.clause(clauses + 1);
-  a.clear_queue();
-  a.setup_backjump(a.clause(4));  // the next analysis starts in a block of its own
-  EXPECT_NE(a.learnt_block(), first.data());
-  EXPECT_EQ(numbers_of(first), (entry{-3, -1}));
-  EXPECT_EQ(a.learnt(), (entry{-4, -5, -1}));
 }
 
 using search_test = heap_test;

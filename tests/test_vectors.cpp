@@ -218,47 +218,27 @@ TEST_F(vectors_test, out_of_memory_leaves_the_vector_unchanged) {
       for (const std::int32_t x : xs) v.append(x);
       return v;
     };
-    for_each_failing_request([&](int k) {
-      int_vector v = make();
-      const int_vector before = v;
-      probe::fail_request(k);
-      try {
-        v.append(42);
-      } catch (const std::bad_alloc&) {
-        unchanged(before, v, xs);
+    const auto fail_each_request_of = [&](auto operation) {
+      for_each_failing_request([&](int k) {
+        int_vector v = make();
+        const int_vector before = v;
+        probe::fail_request(k);
+        try {
+          operation(v);
+        } catch (const std::bad_alloc&) {
+          unchanged(before, v, xs);
+          v.destroy();
+          throw;
+        }
         v.destroy();
-        throw;
-      }
-      v.destroy();
-    });
-    for_each_failing_request([&](int k) {
-      int_vector v = make();
-      const int_vector before = v;
-      probe::fail_request(k);
-      try {
-        v.reserve(n + 5);
-      } catch (const std::bad_alloc&) {
-        unchanged(before, v, xs);
-        v.destroy();
-        throw;
-      }
-      v.destroy();
-    });
-    for_each_failing_request([&](int k) {
-      int_vector v = make();
-      const int_vector before = v;
-      probe::fail_request(k);
-      int_vector c;
-      try {
-        c = v.copy();
-      } catch (const std::bad_alloc&) {
-        unchanged(before, v, xs);
-        v.destroy();
-        throw;
-      }
+      });
+    };
+    fail_each_request_of([](int_vector& v) { v.append(42); });
+    fail_each_request_of([&](int_vector& v) { v.reserve(n + 5); });
+    fail_each_request_of([&](int_vector& v) {
+      int_vector c = v.copy();
       EXPECT_EQ(elements(c), xs);
       c.destroy();
-      v.destroy();
     });
   }
   EXPECT_EQ(for_each_failing_request([&](int k) {

@@ -6,8 +6,10 @@
 
 namespace nubrix {
 
-// All working data of one search. The caller's model is the assignment, written in place. There is
-// no trail: undoing levels scans the variables.
+// All working data of one search. The caller's model is the assignment, written in place. Levels
+// only grow along the order of assignment (every assignment is made at the current level, and a
+// jump undoes whole levels), so the variables assigned, kept in that order, let undoing levels cost
+// what is undone rather than a pass over every variable.
 template <typename user_context, auto check>
   requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
@@ -41,30 +43,38 @@ class dpll<user_context, check>::search_state {
   variable_value& value(variable v) noexcept { return values_[to_int(v) - value_base_]; }
 
   // The value of literal x: the value of its variable, with true and false exchanged when x < 0.
-  variable_value val(literal x) noexcept {
-    const auto v = static_cast<std::uint8_t>(value(get_var(x)));
-    return static_cast<variable_value>(to_int(x) < 0 && v != 2 ? v ^ 1U : v);
-  }
+  // Kept per literal beside the model, so that the hot loops read it with one load.
+  variable_value val(literal x) noexcept { return lit_values_[to_int(x)]; }
 
   // Gives var the value at the current level, records the antecedent (null for a decision) and
   // queues the literal that became false. var must be unset.
   void assign(variable var, bool value, literal_array_access antecedent) {
     assert(this->value(var) == variable_value::unset);
-    this->value(var) = value ? variable_value::true_ : variable_value::false_;
+    set_value(var, value ? variable_value::true_ : variable_value::false_);
     level_of(var) = decision_level_;
     antecedent_of(var) = antecedent;
+    trail_[trail_size_++] = var;
     --unassigned_left_;
     add_to_propagate(value ? -var : +var);
   }
 
   // Makes var unset; its antecedent entry is left stale and is never read for an unset variable.
   void unassign(variable var) noexcept {
-    value(var) = variable_value::unset;
+    set_value(var, variable_value::unset);
     level_of(var) = 0;
     ++unassigned_left_;
   }
 
-  // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone.
+  // Writes x as the value of var into the model and the per-literal copy.
+  void set_value(variable var, variable_value x) noexcept {
+    static constexpr variable_value negation[] = {variable_value::false_, variable_value::true_, variable_value::unset};
+    value(var) = x;
+    lit_values_[to_int(var)] = x;
+    lit_values_[-to_int(var)] = negation[static_cast<std::uint8_t>(x)];
+  }
+
+  // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone and
+  // is left as it was when nothing is undone.
   void unassign_all(std::int32_t level) noexcept;
 
   void add_to_propagate(literal l) { to_propagate_.append(l); }
@@ -122,10 +132,14 @@ class dpll<user_context, check>::search_state {
   std::int32_t decision_level_ = 0;    // current decision level, 0 before the first decision
   std::int32_t* lit_decisions_ = nullptr;  // decision level of each variable 0 .. last, 0 while unset
   literal_array_access* lit_antecedents_ = nullptr;  // clause that forced each variable, null if decided
+  variable* trail_ = nullptr;          // the variables assign() has set, in order: levels never decrease
+  std::int32_t trail_size_ = 0;        // entries in use in trail_, 0 .. last
   internals::literal_vectors::vector to_propagate_;  // literals made false and not yet propagated (a stack)
   internals::literal_vectors::vector learnt_clause_; // the clause being learnt; owns its block until handed over
   bool* learnt_mask_block_ = nullptr;  // the mask's block, literals -last .. last
   bool* learnt_mask_ = nullptr;        // entry of literal 0 in that block: marks the learnt clause's literals
+  variable_value* lit_values_block_ = nullptr;  // the values of the literals -last .. last
+  variable_value* lit_values_ = nullptr;        // entry of literal 0 in that block: val(l) is lit_values_[l]
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;   // m's entries
@@ -148,11 +162,16 @@ void dpll<user_context, check>::search_state::start() {
   std::memset(lit_decisions_, 0, slots * sizeof(std::int32_t));
   lit_antecedents_ = static_cast<literal_array_access*>(internals::allocate(slots * sizeof(literal_array_access)));
   for (std::size_t v = 0; v < slots; ++v) ::new (lit_antecedents_ + v) literal_array_access{};
+  trail_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
   learnt_mask_block_ = static_cast<bool*>(internals::allocate(2 * slots - 1));
   learnt_mask_ = learnt_mask_block_ + (slots - 1);
+  lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
+  lit_values_ = lit_values_block_ + (slots - 1);
+  std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
   for (std::int32_t v = m_.first(); v <= last_; ++v) {
     const variable_value x = value(variable{v});
+    set_value(variable{v}, x);
     if (x == variable_value::unset) {
       ++unassigned_left_;
     } else {
@@ -168,8 +187,12 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
   lit_decisions_ = nullptr;
   internals::release(lit_antecedents_);
   lit_antecedents_ = nullptr;
+  internals::release(trail_);
+  trail_ = nullptr;
   internals::release(learnt_mask_block_);
   learnt_mask_block_ = learnt_mask_ = nullptr;
+  internals::release(lit_values_block_);
+  lit_values_block_ = lit_values_ = nullptr;
   to_propagate_.destroy();
   to_propagate_ = internals::literal_vectors::empty_vector;
   learnt_clause_.destroy();
@@ -181,16 +204,13 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
 template <typename user_context, auto check>
   requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) noexcept {
-  bool found_first = false;
-  for (std::int32_t var = 1; var <= last_; ++var) {
-    if (lit_decisions_[var] > level) {
-      unassign(variable{var});
-      if (!found_first) {
-        first_unset_ = variable{var};
-        found_first = true;
-      }
-    }
+  variable lowest{0};
+  while (trail_size_ > 0 && level_of(trail_[trail_size_ - 1]) > level) {
+    const variable var = trail_[--trail_size_];
+    unassign(var);
+    if (to_int(lowest) == 0 || var < lowest) lowest = var;
   }
+  if (to_int(lowest) != 0) first_unset_ = lowest;
 }
 
 template <typename user_context, auto check>
