@@ -26,6 +26,7 @@ namespace {
 constexpr std::size_t chunk_size = std::size_t{1} << 18;
 constexpr std::size_t max_token = 256;  // longer tokens are refused, never buffered
 constexpr std::int64_t max_number = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t max_reserved_entries = std::int32_t{1} << 20;  // 16 MiB of clause references
 
 std::string what_of(const std::string& file, std::int64_t line, const std::string& message) {
   return line > 0 ? file + ":" + std::to_string(line) + ": " + message : file + ": " + message;
@@ -353,6 +354,9 @@ class scanner {
     if (!extra.empty()) fail("unexpected " + quoted(extra) + " after the header");
     header_seen_ = true;
     header_line_ = line_;
+    // Room for the declared clauses at once, sparing the copies of repeated growth; capped, since
+    // the header is not to be trusted with memory: a larger formula grows from there as usual.
+    p.f.reserve(std::min(p.declared_clauses, max_reserved_entries));
   }
 
   std::int32_t header_count(std::string_view token, const char* expected) {
