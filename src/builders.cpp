@@ -19,11 +19,6 @@ bool is_subset(literal_array_access c1, literal_array_access c2) noexcept {
   return true;
 }
 
-// An at-most-one entry [0, from, to] is recognised by its leading 0, which no clause holds.
-bool is_at_most_one(literal_array_access entry) noexcept {
-  return !entry.is_empty() && entry[entry.first()] == literal{0};
-}
-
 // A new block holding c's bounds and literals, without the spare room c's block may have.
 literal_array_access duplicate(literal_array_access c) {
   const std::size_t bytes = clause_block_size(static_cast<std::size_t>(c.length()));

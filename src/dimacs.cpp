@@ -534,10 +534,6 @@ class text_out {
   std::string text_;
 };
 
-bool is_at_most_one(literal_array_access entry) noexcept {
-  return !entry.is_empty() && entry[entry.first()] == literal{0};
-}
-
 // The number of variables in the range of [0, from, to], 0 when empty.
 std::int64_t range_length(literal_array_access entry) noexcept {
   assert(entry.length() == 3);

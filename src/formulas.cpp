@@ -38,10 +38,6 @@ variable_value at_most_one_verdict(literal_array_access amo, const model& m) noe
   return true_count + open_count <= 1 ? variable_value::true_ : variable_value::unset;
 }
 
-bool is_at_most_one(literal_array_access entry) noexcept {
-  return !entry.is_empty() && entry[entry.first()] == literal{0};
-}
-
 }  // namespace
 
 sat_result satisfies(const formula& f, const model& m) noexcept {

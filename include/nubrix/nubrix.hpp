@@ -116,6 +116,12 @@ class literal_array_access {
 };
 static_assert(sizeof(literal_array_access) == 16);
 
+// True for an at-most-one entry [0, from, to] (at most one of the variables from .. to is true): its
+// first literal is the marker 0, which no clause holds.
+inline bool is_at_most_one(literal_array_access entry) noexcept {
+  return !entry.is_empty() && entry.data()[0] == literal{0};
+}
+
 // A new clause with bounds 1 .. n holding the given literals, owned by the caller (release with
 // free). Raises std::bad_alloc when the heap is exhausted.
 literal_array_access new_clause(std::span<const literal> literals);

@@ -88,13 +88,11 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
   using dpll_detail::trouble;
   const std::int32_t last_new = f_.clauses.length();
 
-  const auto is_range = [](literal_array_access c) { return c.length() > 0 && c.data()[0] == literal{0}; };
-
   const auto assess = [&](literal_array_access c) {
     trouble t;
     const literal* const lits = c.data();
     const std::int32_t n = c.length();
-    if (is_range(c)) {
+    if (is_at_most_one(c)) {
       std::int32_t trues = 0, unset = 0;
       variable a{0}, b{0};  // the two true variables of the lowest levels, a first
       for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[n - 1])); ++v) {
@@ -141,7 +139,7 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
     const literal_array_access c = f_.clauses.get(i);
     if (c.is_empty()) return false;
     excluded = excluded || assess(c).excludes;
-    if (!is_range(c)) reorder_clause(c);
+    if (!is_at_most_one(c)) reorder_clause(c);
     if (c.length() > 1) f_.append_watcher(c);
   }
   if (!excluded) {
@@ -171,13 +169,13 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
       unassign_all(decision_level_);
     }
     if (worst.what == trouble::kind::conflict) {
-      if (is_range(at)) {
+      if (is_at_most_one(at)) {
         setup_backjump(worst.lit, worst.other);
       } else {
         setup_backjump(at);
       }
       if (!backjump()) return false;
-    } else if (is_range(at)) {
+    } else if (is_at_most_one(at)) {
       const literal* const lits = at.data();
       for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[at.length() - 1])); ++v)
         if (value(variable{v}) == variable_value::unset) assign(variable{v}, false, at);
