@@ -2,6 +2,7 @@
 // "s SATISFIABLE" with "v" lines and exit status 10, "s UNSATISFIABLE" and 20, 1 for an error. A
 // model is checked against a copy of the formula taken before the solve before it is printed.
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -101,23 +102,26 @@ settings parse_arguments(int argc, char** argv, bool& done) {
 // by 0. Unset variables (left open by --min-vars) are not listed.
 std::string model_lines(const model& m) {
   std::string out;
-  std::string line = "v";
-  const auto put = [&](const std::string& token) {
-    if (line.size() + 1 + token.size() > line_width) {
-      out += line;
-      out += '\n';
-      line = "v";
+  std::size_t line_start = 0;
+  const auto put = [&](std::int64_t literal_number) {
+    char token[24];
+    const auto [end, ec] = std::to_chars(token, token + sizeof token, literal_number);
+    const auto length = static_cast<std::size_t>(end - token);
+    if (out.size() == line_start || out.size() - line_start + 1 + length > line_width) {
+      if (out.size() != line_start) out += '\n';
+      line_start = out.size();
+      out += 'v';
     }
-    line += ' ';
-    line += token;
+    out += ' ';
+    out.append(token, length);
   };
   for (std::int64_t i = m.first(); i <= m.last(); ++i) {
     const variable_value x = m[variable{static_cast<std::int32_t>(i)}];
-    if (x == variable_value::unset) continue;
-    put(x == variable_value::true_ ? std::to_string(i) : "-" + std::to_string(i));
+    if (x != variable_value::unset) put(x == variable_value::true_ ? i : -i);
   }
-  put("0");
-  return out + line + '\n';
+  put(0);
+  out += '\n';
+  return out;
 }
 
 int solve(const settings& s) {
