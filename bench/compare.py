@@ -18,7 +18,7 @@ import statistics
 import subprocess
 import sys
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -339,7 +339,7 @@ def ratio_cell(runs_by_solver, peer, instances):
     return f"{ours / theirs:.3g} ({len(both)})"
 
 
-def family_rows(runs, solvers, limit):
+def family_rows(runs, solvers):
     """Rows of (set, family, instance keys, {solver: {key: Run}}) for each family and each set."""
     groups = {}
     for r in runs:
@@ -371,7 +371,7 @@ def answers_cell(instances, by_solver):
 
 def markdown_tables(runs, solvers, limit):
     names = [s.name for s in solvers]
-    rows = family_rows(runs, solvers, limit)
+    rows = family_rows(runs, solvers)
     out = []
     out.append("### Solved within the limit\n")
     out.append("| set | family | instances | answers | " + " | ".join(names) + " |")
