@@ -1,0 +1,110 @@
+"""Tests of the checking half of bench/compare: the independent DIMACS reader and model checker,
+the readers of the solvers' answers, and the plain copies made for the other solvers."""
+
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
+import compare  # noqa: E402
+import dimacs_check  # noqa: E402
+from dimacs_check import FormatError  # noqa: E402
+
+
+class Reading(unittest.TestCase):
+    def test_plain_and_extended(self):
+        f = dimacs_check.parse("c a comment\np cnf+ 4 3\n1 -2 0\n2 3 4 <= 1\n-1\n 4 0\n")
+        self.assertEqual((f.variables, f.declared), (4, 3))
+        self.assertEqual(f.clauses, [(1, -2), (-1, 4)])
+        self.assertEqual(f.at_most_one, [(2, 3, 4)])
+
+    def test_satlib_habits(self):
+        # A '%' trailer whose 0 is no clause, double spaces and tabs, a comment after the clauses
+        # and no newline at the end.
+        f = dimacs_check.parse("p cnf 3  2 \n 1\t-3 0\n2 3 0\nc end\n%\n0\n")
+        self.assertEqual(f.clauses, [(1, -3), (2, 3)])
+        f = dimacs_check.parse("p cnf 2 1\n1 2 0")
+        self.assertEqual(f.clauses, [(1, 2)])
+
+    def test_refusals(self):
+        for text, why in [("1 0\n", "before the header"),
+                          ("p cnf 2 1\np cnf 2 1\n1 0\n", "second header"),
+                          ("p dnf 2 1\n1 0\n", "malformed header"),
+                          ("p cnf 2 1\n1 3 0\n", "beyond"),
+                          ("p cnf 2 1\n1 x 0\n", "not a literal"),
+                          ("p cnf 2 1\n1 2\n", "not closed"),
+                          ("p cnf 2 2\n1 2 0\n", "2 entries declared"),
+                          ("p cnf+ 3 1\n1 2 3 <= 2\n", "only '<= 1'"),
+                          ("", "no header")]:
+            with self.subTest(text=text), self.assertRaisesRegex(FormatError, why):
+                dimacs_check.parse(text)
+
+
+class Checking(unittest.TestCase):
+    formula = dimacs_check.parse("p cnf+ 4 3\n1 2 0\n-1 -3 0\n2 3 4 <= 1\n")
+
+    def test_models(self):
+        self.assertIsNone(dimacs_check.check(self.formula, [1, -2, -3, 4]))
+        self.assertIsNone(dimacs_check.check(self.formula, [-1, 2, -3]))  # 4 left out, not needed
+        cases = [([-1, -2, -3, -4], "clause 1"),
+                 ([1, 3], "clause 2"),
+                 ([-1, 2, 4], "at-most-one group 1"),
+                 ([1, -1, -3], "both values"),
+                 ([1, -3, 5], "outside"),
+                 ([-3, -4], "clause 1")]  # 1 and 2 left out: the clause is not satisfied
+        for model, why in cases:
+            with self.subTest(model=model):
+                self.assertIn(why, dimacs_check.check(self.formula, model))
+
+    def test_v_lines(self):
+        self.assertEqual(dimacs_check.model_from_v_lines("c x\ns SATISFIABLE\nv 1 -2\nv 3 0\n"), [1, -2, 3])
+        self.assertIsNone(dimacs_check.model_from_v_lines("s UNSATISFIABLE\n"))
+        for text in ("v 1 2\n", "v 1 0 2\n", "v 1 two 0\n"):
+            with self.subTest(text=text), self.assertRaises(FormatError):
+                dimacs_check.model_from_v_lines(text)
+
+    def test_minisat_result(self):
+        self.assertEqual(dimacs_check.model_from_minisat("SAT\n1 -2 3 0\n"), [1, -2, 3])
+        self.assertIsNone(dimacs_check.model_from_minisat("UNSAT\n"))
+        self.assertIsNone(dimacs_check.model_from_minisat(""))
+        with self.assertRaises(FormatError):
+            dimacs_check.model_from_minisat("SAT\n1 -2 3\n")
+
+
+class PlainCopies(unittest.TestCase):
+    def copy(self, text):
+        with tempfile.TemporaryDirectory() as d:
+            source, target = Path(d) / "in.cnf", Path(d) / "out" / "in.cnf"
+            source.write_text(text)
+            made = compare.plain_copy(source, target)
+            return made, target.read_text() if made else None
+
+    def test_needed_only_where_a_solver_refuses_the_file(self):
+        self.assertEqual(self.copy("c ok\np cnf 2 2\n1 -2 0\n 2 0\n"), (False, None))
+        for text in ("p cnf 2 2\n1 -2 0\n2 0\n%\n0\n",  # SATLIB trailer
+                     "p cnf 2 2\n1 -2\n 0\n2 0\n",  # a clause over two lines
+                     "p cnf 2 2\n1\t-2\t0\n2 0\n",  # tabs
+                     "p cnf 2 2\n1 -2 0 2 0\n"):  # two clauses on a line
+            with self.subTest(text=text):
+                made, copy = self.copy(text)
+                self.assertTrue(made)
+                self.assertEqual(copy.splitlines()[1:], ["p cnf 2 2", "1 -2 0", "2 0"])
+                self.assertEqual(dimacs_check.parse(copy).clauses, dimacs_check.parse(text).clauses)
+
+
+class Sampling(unittest.TestCase):
+    def test_spread(self):
+        items = list(range(10))
+        self.assertEqual(compare.spread(items, None), items)
+        self.assertEqual(compare.spread(items, 3), [0, 4, 9])  # round(4.5) is 4
+        self.assertEqual(compare.spread(items, 1), [0])
+        self.assertEqual(compare.spread(items, 20), items)
+
+    def test_natural_order(self):
+        self.assertEqual(sorted(["uf20-10", "uf20-9", "uf100-1"], key=compare.natural_key),
+                         ["uf20-9", "uf20-10", "uf100-1"])
+
+
+if __name__ == "__main__":
+    unittest.main()
