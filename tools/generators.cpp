@@ -1,6 +1,8 @@
 // The problem generators. Each builds its formula entry by entry and releases it when anything throws.
 #include "generators.hpp"
 
+#include <nubrix/builders.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -23,9 +25,9 @@ class emitter {
   emitter() = default;
   emitter(const emitter&) = delete;
   emitter& operator=(const emitter&) = delete;
-  ~emitter() { formulas::free_all(f_); }
+  ~emitter() { b_.destroy(); }
 
-  void clause(const std::vector<literal>& literals) { append(new_clause(literals)); }
+  void clause(const std::vector<literal>& literals) { b_.add(new_clause(literals)); }
 
   // At most one of `vars` is true: the range entry when they are three or more consecutive
   // variables in increasing order, pairwise clauses otherwise.
@@ -34,11 +36,11 @@ class emitter {
     bool range = k >= 3;
     for (std::size_t i = 1; range && i < k; ++i) range = vars[i] == vars[i - 1] + 1;
     if (range) {
-      append(new_clause({0, vars.front(), vars.back()}));
+      b_.add_at_most_one(variable{vars.front()}, variable{vars.back()});
       return;
     }
     for (std::size_t i = 0; i < k; ++i) {
-      for (std::size_t j = i + 1; j < k; ++j) append(new_clause({-vars[i], -vars[j]}));
+      for (std::size_t j = i + 1; j < k; ++j) b_.add(new_clause({-vars[i], -vars[j]}));
     }
   }
 
@@ -50,23 +52,11 @@ class emitter {
   }
 
   instance take(std::int32_t variables, std::string name, std::string expected) {
-    instance result{f_, variables, std::move(name), std::move(expected)};
-    f_ = formulas::clause_vectors::empty_vector;
-    return result;
+    return instance{b_.build(), variables, std::move(name), std::move(expected)};
   }
 
  private:
-  // Takes c over; when the formula cannot grow, c is released before the failure goes on.
-  void append(literal_array_access c) {
-    try {
-      f_.append(c);
-    } catch (...) {
-      free(c);
-      throw;
-    }
-  }
-
-  formulas::formula f_ = formulas::clause_vectors::empty_vector;
+  builders::formula_builder b_ = builders::empty_formula_builder;  // takes every clause over at once
 };
 
 const char* const sat = "SATISFIABLE";
