@@ -30,13 +30,15 @@ void solve_set(benchmark::State& state, std::vector<generators::instance> set) {
     for (const generators::instance& inst : set) satisfiable += solve_copy(inst) ? 1 : 0;
   }
   const auto solves = static_cast<double>(set.size());
-  state.counters["per_solve"] = benchmark::Counter(solves, benchmark::Counter::kIsIterationInvariantRate |
-                                                               benchmark::Counter::kInvert);
+  state.counters["per_solve"] =
+      benchmark::Counter(solves, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["satisfiable"] = static_cast<double>(satisfiable) / (solves * static_cast<double>(state.iterations()));
   for (generators::instance& inst : set) formulas::free_all(inst.f);
 }
 
-void solve_queens(benchmark::State& state) { solve_set(state, {generators::queens(static_cast<std::int32_t>(state.range(0)))}); }
+void solve_queens(benchmark::State& state) {
+  solve_set(state, {generators::queens(static_cast<std::int32_t>(state.range(0)))});
+}
 BENCHMARK(solve_queens)->Arg(8)->Arg(12)->Unit(benchmark::kMicrosecond);
 
 void solve_pigeonhole(benchmark::State& state) { solve_set(state, {generators::pigeonhole(7)}); }
@@ -46,8 +48,8 @@ BENCHMARK(solve_pigeonhole)->Unit(benchmark::kMillisecond);
 void solve_random_3sat(benchmark::State& state) {
   std::vector<generators::instance> set;
   for (std::int64_t seed = 1; seed <= state.range(1); ++seed)
-    set.push_back(generators::random_ksat(3, static_cast<std::int32_t>(state.range(0)), 4.26,
-                                          static_cast<std::uint64_t>(seed)));
+    set.push_back(
+        generators::random_ksat(3, static_cast<std::int32_t>(state.range(0)), 4.26, static_cast<std::uint64_t>(seed)));
   solve_set(state, std::move(set));
 }
 BENCHMARK(solve_random_3sat)->Args({50, 32})->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -24,9 +24,15 @@ void before_request(std::size_t size) {
 }
 void count(heap_event event) noexcept {
   switch (event) {
-    case heap_event::allocation: ++tally.allocations; break;
-    case heap_event::reallocation: ++tally.reallocations; break;
-    case heap_event::release: ++tally.releases; break;
+    case heap_event::allocation:
+      ++tally.allocations;
+      break;
+    case heap_event::reallocation:
+      ++tally.reallocations;
+      break;
+    case heap_event::release:
+      ++tally.releases;
+      break;
   }
 }
 #else

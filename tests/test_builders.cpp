@@ -266,16 +266,16 @@ TEST_F(builders_test, add_simplify_subsumes_in_a_fixed_order) {
       {{}, {3}, {{3}}, 0},
       {{{1, 2, 3}}, {1, 2}, {{1, 2}}, 1},
       {{{1, 2}}, {1, 2, 3}, {{1, 2}}, 1},
-      {{{1, 2}}, {2, 1}, {{2, 1}}, 1},                              // an equal clause replaces the held one
-      {{{1, 2}, {3, 4}, {1, 2, 5}}, {1, 2}, {{3, 4}, {1, 2}}, 2},   // the moved entry is examined next
-      {{{1, 2, 3}, {5}, {6}}, {1, 2}, {{6}, {5}, {1, 2}}, 1},       // the last entry fills the hole
-      {{{0, 4, 9}, {1, 2, 3}}, {1, 2}, {{0, 4, 9}, {1, 2}}, 1},     // at-most-one entries stay put
+      {{{1, 2}}, {2, 1}, {{2, 1}}, 1},                             // an equal clause replaces the held one
+      {{{1, 2}, {3, 4}, {1, 2, 5}}, {1, 2}, {{3, 4}, {1, 2}}, 2},  // the moved entry is examined next
+      {{{1, 2, 3}, {5}, {6}}, {1, 2}, {{6}, {5}, {1, 2}}, 1},      // the last entry fills the hole
+      {{{0, 4, 9}, {1, 2, 3}}, {1, 2}, {{0, 4, 9}, {1, 2}}, 1},    // at-most-one entries stay put
       {{{0, 4, 9}}, {4}, {{0, 4, 9}, {4}}, 0},
       {{{1, 2}}, {1, -1}, {{1, 2}, {1, -1}}, 0},
-      {{{}}, {7}, {{}}, 1},                                         // a held empty clause swallows all
+      {{{}}, {7}, {{}}, 1},  // a held empty clause swallows all
       {{{}}, {}, {{}}, 1},
-      {{{1}, {0, 4, 9}, {2, 3}}, {}, {{0, 4, 9}, {}}, 2},           // an empty clause removes all clauses
-      {{{1, 1, 2}}, {2, 1}, {{2, 1}}, 1},                           // repeats are ignored
+      {{{1}, {0, 4, 9}, {2, 3}}, {}, {{0, 4, 9}, {}}, 2},  // an empty clause removes all clauses
+      {{{1, 1, 2}}, {2, 1}, {{2, 1}}, 1},                  // repeats are ignored
       {{{1, 2}}, {1, 1}, {{1, 1}}, 1},
       // An at-most-one entry given to add_simplify is no clause: (4) and (4 | 9) do not imply it.
       {{{4}}, {0, 4, 9}, {{4}, {0, 4, 9}}, 0},
@@ -312,9 +312,9 @@ TEST_F(builders_test, is_feasible_looks_only_for_the_opposite_unit) {
     std::int32_t l;
     bool feasible;
   } cases[] = {
-      {{{-3}}, 3, false},          {{{-3, 4}}, 3, true},        {{{3}}, 3, true},
-      {{{0, 2, 4}}, 3, true},      {{}, 3, true},               {{{1}, {2, 5}, {-3}}, 3, false},
-      {{{3}}, -3, false},          {{{-3}}, -3, true},          {{{-3, -3}}, 3, true},
+      {{{-3}}, 3, false},     {{{-3, 4}}, 3, true}, {{{3}}, 3, true},
+      {{{0, 2, 4}}, 3, true}, {{}, 3, true},        {{{1}, {2, 5}, {-3}}, 3, false},
+      {{{3}}, -3, false},     {{{-3}}, -3, true},   {{{-3, -3}}, 3, true},
   };
   for (const auto& [held, l, feasible] : cases) {
     formula_builder fb = builder_of(held);
@@ -389,18 +389,43 @@ TEST_F(builders_test, formula_builder_out_of_memory_releases_what_it_took_over) 
     entries after;
     int requests;
   } cases[] = {
-      {"add", [](formula_builder& fb) { fb.add(new_clause({5, 6})); }, {{1}, {2, 3}, {0, 4, 9}, {5, 6}}, 2},
-      {"add_simplify appends", [](formula_builder& fb) { fb.add_simplify(new_clause({5, 6})); },
-       {{1}, {2, 3}, {0, 4, 9}, {5, 6}}, 2},
-      {"add_simplify drops", [](formula_builder& fb) { fb.add_simplify(new_clause({2, 3, 7})); }, full, 1},
-      {"add_simplify replaces", [](formula_builder& fb) { fb.add_simplify(new_clause({3, 2})); },
-       {{1}, {0, 4, 9}, {3, 2}}, 1},
-      {"add_simplify of an at-most-one entry", [](formula_builder& fb) { fb.add_simplify(new_clause({0, 1, 3})); },
-       {{1}, {2, 3}, {0, 4, 9}, {0, 1, 3}}, 2},
-      {"add_at_most_one of a range", [](formula_builder& fb) { fb.add_at_most_one(variable{5}, variable{8}); },
-       {{1}, {2, 3}, {0, 4, 9}, {0, 5, 8}}, 2},
-      {"add_at_most_one of two", [](formula_builder& fb) { fb.add_at_most_one(variable{5}, variable{6}); },
-       {{1}, {2, 3}, {0, 4, 9}, {-5, -6}}, 2},
+      {"add",
+       [](formula_builder& fb) {
+         fb.add(new_clause({5, 6}));
+       },
+       {{1}, {2, 3}, {0, 4, 9}, {5, 6}},
+       2},
+      {"add_simplify appends",
+       [](formula_builder& fb) {
+         fb.add_simplify(new_clause({5, 6}));
+       },
+       {{1}, {2, 3}, {0, 4, 9}, {5, 6}},
+       2},
+      {"add_simplify drops",
+       [](formula_builder& fb) {
+         fb.add_simplify(new_clause({2, 3, 7}));
+       },
+       full, 1},
+      {"add_simplify replaces",
+       [](formula_builder& fb) {
+         fb.add_simplify(new_clause({3, 2}));
+       },
+       {{1}, {0, 4, 9}, {3, 2}},
+       1},
+      {"add_simplify of an at-most-one entry",
+       [](formula_builder& fb) {
+         fb.add_simplify(new_clause({0, 1, 3}));
+       },
+       {{1}, {2, 3}, {0, 4, 9}, {0, 1, 3}},
+       2},
+      {"add_at_most_one of a range",
+       [](formula_builder& fb) { fb.add_at_most_one(variable{5}, variable{8}); },
+       {{1}, {2, 3}, {0, 4, 9}, {0, 5, 8}},
+       2},
+      {"add_at_most_one of two",
+       [](formula_builder& fb) { fb.add_at_most_one(variable{5}, variable{6}); },
+       {{1}, {2, 3}, {0, 4, 9}, {-5, -6}},
+       2},
       {"add_at_most_one of one", [](formula_builder& fb) { fb.add_at_most_one(variable{5}, variable{5}); }, full, 0},
       {"copy",
        [&](formula_builder& fb) {

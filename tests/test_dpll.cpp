@@ -222,7 +222,7 @@ TEST_F(theory_test, enumeration_of_ten_queens) { EXPECT_EQ(count_by_theory(queen
 // Holds clauses the search does not see, and returns copies of those the model violates.
 struct hidden {
   entries clauses;
-  std::size_t at_most = 1000;  // how many to return at once
+  std::size_t at_most = 1000;    // how many to return at once
   bool extra_satisfied = false;  // also return a clause the model satisfies
   int calls = 0;
 };

@@ -49,7 +49,8 @@ TEST_F(formulas_test, at_most_one_entries) {
   EXPECT_EQ(check(amo, model_of({true_, true_, unset, true_})), sat_result::unsat);
   EXPECT_EQ(check(amo, model_of({unset, unset, unset, false_})), sat_result::unknown);
   EXPECT_EQ(check(amo, model_of({unset, true_, unset, false_})), sat_result::unknown);
-  EXPECT_EQ(check(amo, model_of({unset, false_, unset, false_})), sat_result::sat) << "one unset left: no completion breaks it";
+  EXPECT_EQ(check(amo, model_of({unset, false_, unset, false_})), sat_result::sat)
+      << "one unset left: no completion breaks it";
   EXPECT_EQ(check({{0, 5, 3}}, model_of({true_, true_, true_, true_, true_})), sat_result::sat) << "empty range";
   // The entry is judged by its range only; the marker is never read as a variable.
   EXPECT_EQ(check({{0, 1, 2}, {}}, model_of({true_, true_})), sat_result::unsat);

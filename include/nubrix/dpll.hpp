@@ -44,7 +44,7 @@ struct dpll_access;  // the test suite's window on the solver's internal state
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 class dpll {
  public:
   // Searches for a model of f accepted by the theory, deciding variables up to min_vars (0: all of
@@ -61,9 +61,9 @@ class dpll {
 
   // One watch entry of a clause or at-most-one constraint.
   struct watcher {
-    literal blit;                    // a literal whose truth shows the clause satisfied; 0 for at-most-one
-    literal other;                   // for a binary clause the list's own literal, else 0
-    literal_array_access literals;   // the clause, shared: entries never own it
+    literal blit;                   // a literal whose truth shows the clause satisfied; 0 for at-most-one
+    literal other;                  // for a binary clause the list's own literal, else 0
+    literal_array_access literals;  // the clause, shared: entries never own it
   };
   static_assert(sizeof(watcher) == 24);
 
@@ -78,11 +78,11 @@ class dpll {
 // Every clause the search knows, and one watch list per literal first .. last. One allocation holds
 // the record and, right after it, all its list records.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 struct dpll<user_context, check>::internal_formula {
-  literal first;               // lowest literal with a watch list: -U for a model ending at U
-  literal last;                // highest literal with a watch list: +U (1 and 0 for an empty model)
-  formulas::formula clauses;   // the caller's clauses, then learnt and theory ones; owns them all
+  literal first;              // lowest literal with a watch list: -U for a model ending at U
+  literal last;               // highest literal with a watch list: +U (1 and 0 for an empty model)
+  formulas::formula clauses;  // the caller's clauses, then learnt and theory ones; owns them all
 
   // A new record over first .. last whose clauses are `clauses` (shared, not copied) and whose
   // lists are all empty. Raises std::bad_alloc with nothing allocated.
@@ -110,11 +110,11 @@ struct dpll<user_context, check>::internal_formula {
 
 }  // namespace nubrix
 
-#include <nubrix/dpll/internal_formula.hpp>
-#include <nubrix/dpll/search_state.hpp>
-#include <nubrix/dpll/propagation.hpp>
 #include <nubrix/dpll/analysis.hpp>
-#include <nubrix/dpll/theory_step.hpp>
+#include <nubrix/dpll/internal_formula.hpp>
+#include <nubrix/dpll/propagation.hpp>
 #include <nubrix/dpll/search.hpp>
+#include <nubrix/dpll/search_state.hpp>
+#include <nubrix/dpll/theory_step.hpp>
 
 #endif  // NUBRIX_DPLL_HPP

@@ -111,8 +111,8 @@ class literal_array_access {
   friend constexpr bool operator==(const literal_array_access&, const literal_array_access&) noexcept = default;
 
  private:
-  literal* data_ = nullptr;          // first literal, byte 8 of the block; null for the null reference
-  array_bounds* bounds_ = nullptr;   // bounds header, byte 0 of the block; never read when null
+  literal* data_ = nullptr;         // first literal, byte 8 of the block; null for the null reference
+  array_bounds* bounds_ = nullptr;  // bounds header, byte 0 of the block; never read when null
 };
 static_assert(sizeof(literal_array_access) == 16);
 
@@ -169,9 +169,9 @@ class model {
     return last < first ? 0 : static_cast<std::size_t>(std::int64_t{last} - first + 1);
   }
 
-  std::int32_t first_ = 1;               // index of the first entry
-  std::int32_t last_ = 0;                // index of the last entry; last < first when empty
-  std::vector<variable_value> values_;   // entry of variable v at v - first
+  std::int32_t first_ = 1;              // index of the first entry
+  std::int32_t last_ = 0;               // index of the last entry; last < first when empty
+  std::vector<variable_value> values_;  // entry of variable v at v - first
 };
 
 // The text of a clause: "(1 | ¬2 | 3)", "()" when empty; an at-most-one entry prints as "(0 | 4 | 6)".

@@ -36,9 +36,9 @@ class vector {
 
   static constexpr std::int32_t max_capacity = std::numeric_limits<std::int32_t>::max();
 
-  T* e = nullptr;              // element 1, byte 8 of the block; null while the vector owns no block
-  std::int32_t size = 0;       // elements in use, 0 .. capacity
-  std::int32_t capacity = 0;   // elements the block has room for
+  T* e = nullptr;             // element 1, byte 8 of the block; null while the vector owns no block
+  std::int32_t size = 0;      // elements in use, 0 .. capacity
+  std::int32_t capacity = 0;  // elements the block has room for
 
   bool is_empty() const noexcept { return size == 0; }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/dpll/search_state.hpp>
 
 namespace nubrix {
 
@@ -12,7 +13,7 @@ namespace nubrix {
 // went to the previous learnt clause); learnt_mask_ marks every literal that has entered it during
 // this analysis, so none enters twice.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::setup_backjump(literal_array_access conflicting_clause) {
   assert(learnt_clause_.e == nullptr);
   learnt_clause_.reserve(conflicting_clause.length());
@@ -25,7 +26,7 @@ void dpll<user_context, check>::search_state::setup_backjump(literal_array_acces
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::setup_backjump(literal first_lit, literal second_lit) {
   assert(learnt_clause_.e == nullptr);
   std::fill_n(learnt_mask_ - last_, 2 * std::size_t(last_) + 1, false);
@@ -36,7 +37,7 @@ void dpll<user_context, check>::search_state::setup_backjump(literal first_lit, 
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::setup_backjump_on_decisions() {
   assert(learnt_clause_.e == nullptr);
   learnt_clause_.reserve(decision_level_);
@@ -58,7 +59,7 @@ void dpll<user_context, check>::search_state::setup_backjump_on_decisions() {
 // of its other literals is undone, and the asserting literal is true at that level with the learnt
 // clause as its antecedent, queued for propagation.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::backjump() {
   assert(to_propagate_.is_empty());
   if (decision_level_ == 0) {
@@ -127,7 +128,7 @@ bool dpll<user_context, check>::search_state::backjump() {
 // each unless already marked. An at-most-one antecedent forced the pivot false because another
 // variable of its range is true: the negation of the first such variable is added.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::resolve(literal_array_access right, std::int32_t pivot_index) {
   const variable pivot = get_var(learnt_clause_.get(pivot_index));
   learnt_clause_.swap_and_remove(pivot_index);

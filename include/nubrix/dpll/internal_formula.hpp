@@ -7,9 +7,9 @@
 namespace nubrix {
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::internal_formula::create(literal first, literal last,
-                                                         const formulas::formula& clauses) -> internal_formula_access {
+requires theory::check_operation<check, user_context>
+auto dpll<user_context, check>::internal_formula::create(literal first, literal last, const formulas::formula& clauses)
+    -> internal_formula_access {
   static_assert(sizeof(internal_formula) % alignof(watch_list) == 0);
   const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
   const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
@@ -21,26 +21,24 @@ auto dpll<user_context, check>::internal_formula::create(literal first, literal 
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::internal_formula::release(internal_formula_access f) noexcept {
-  internals::release(f);
-}
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::release(internal_formula_access f) noexcept { internals::release(f); }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::internal_formula::lists() noexcept -> watch_list* {
   return reinterpret_cast<watch_list*>(reinterpret_cast<std::byte*>(this) + sizeof(internal_formula));
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::internal_formula::occurs_list(literal l) noexcept -> watch_list& {
   assert(to_int(l) >= to_int(first) && to_int(l) <= to_int(last));
   return lists()[std::int64_t{to_int(l)} - to_int(first)];
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
   assert(c.length() >= 2);
   const literal* lits = c.data();
@@ -60,7 +58,7 @@ void dpll<user_context, check>::internal_formula::append_watcher(literal_array_a
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_clause(literal_array_access c) {
   try {
     clauses.append(c);
@@ -72,14 +70,14 @@ void dpll<user_context, check>::internal_formula::append_clause(literal_array_ac
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::destroy() noexcept {
   formulas::free_all(clauses);
   destroy_watch_lists();
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::destroy_watch_lists() noexcept {
   const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
   watch_list* all = lists();

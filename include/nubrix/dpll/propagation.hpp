@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/dpll/search_state.hpp>
 
 namespace nubrix {
 
@@ -15,7 +16,7 @@ namespace nubrix {
 // unit (its first literal is assigned) or violated (conflict). Binary clauses and at-most-one
 // constraints are handled from the entry and the model alone and never move.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::unit_propagate() {
   while (!to_propagate_.is_empty()) {
     const literal being_propagated = to_propagate_.pop();
@@ -106,7 +107,7 @@ bool dpll<user_context, check>::search_state::unit_propagate() {
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::propagate_and_learn() {
   while (!unit_propagate()) {
     if (!backjump()) return false;

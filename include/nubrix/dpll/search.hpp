@@ -3,13 +3,13 @@
 #define NUBRIX_DPLL_SEARCH_HPP
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/dpll/search_state.hpp>
 
 namespace nubrix {
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::check_assign(variable var, bool value,
-                                                            literal_array_access antecedent) {
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::check_assign(variable var, bool value, literal_array_access antecedent) {
   const variable_value actual = this->value(var);
   if (actual == variable_value::unset) {
     assign(var, value, antecedent);
@@ -22,14 +22,14 @@ bool dpll<user_context, check>::search_state::check_assign(variable var, bool va
 // clause without literals has no model. Then decide, propagate and learn until every variable up to
 // min_vars is set, and ask the theory.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::search() {
   start();
   return run();
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::run() {
   if (!unit_propagate()) return cleanup(false);
   for (std::int32_t i = f_.clauses.first_index(); f_.clauses.has_element(i); i = f_.clauses.next(i)) {
@@ -45,17 +45,19 @@ bool dpll<user_context, check>::search_state::run() {
       if (!propagate_and_learn()) return cleanup(false);
     }
     switch (theory_step()) {
-      case verdict::accepted: return cleanup(true);
-      case verdict::no_model: return cleanup(false);
-      case verdict::go_on: break;
+      case verdict::accepted:
+        return cleanup(true);
+      case verdict::no_model:
+        return cleanup(false);
+      case verdict::go_on:
+        break;
     }
   }
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m,
-                                      variable_or_null min_vars) {
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars) {
   assert(m.last() < std::numeric_limits<std::int32_t>::max());
   const bool is_empty = m.first() > m.last();
   const literal first = is_empty ? literal{1} : -variable{m.last()};

@@ -3,6 +3,7 @@
 #define NUBRIX_DPLL_SEARCH_STATE_HPP
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/dpll/internal_formula.hpp>
 
 namespace nubrix {
 
@@ -11,7 +12,7 @@ namespace nubrix {
 // jump undoes whole levels), so the variables assigned, kept in that order, let undoing levels cost
 // what is undone rather than a pass over every variable.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
  public:
   // A state over f, ctx and m that owns nothing yet; start() allocates its tables.
@@ -121,35 +122,35 @@ class dpll<user_context, check>::search_state {
   std::int32_t reorder_clause(literal_array_access c) noexcept;
 
   // Inputs of the search.
-  internal_formula& f_;          // the clauses and watch lists; learnt clauses are added to it
-  user_context& ctx_;            // the theory's context, passed to check
-  model& m_;                     // the assignment, the caller's own model
-  variable_or_null min_vars_;    // decide no variable once first_unset has passed it
+  internal_formula& f_;        // the clauses and watch lists; learnt clauses are added to it
+  user_context& ctx_;          // the theory's context, passed to check
+  model& m_;                   // the assignment, the caller's own model
+  variable_or_null min_vars_;  // decide no variable once first_unset has passed it
 
   // Fields of the search.
-  std::int32_t unassigned_left_ = 0;   // variables of m that are unset
-  variable first_unset_{1};            // decide() looks from here; every variable below it is set
-  std::int32_t decision_level_ = 0;    // current decision level, 0 before the first decision
-  std::int32_t* lit_decisions_ = nullptr;  // decision level of each variable 0 .. last, 0 while unset
-  literal_array_access* lit_antecedents_ = nullptr;  // clause that forced each variable, null if decided
-  variable* trail_ = nullptr;          // the variables assign() has set, in order: levels never decrease
-  std::int32_t trail_size_ = 0;        // entries in use in trail_, 0 .. last
-  internals::literal_vectors::vector to_propagate_;  // literals made false and not yet propagated (a stack)
-  internals::literal_vectors::vector learnt_clause_; // the clause being learnt; owns its block until handed over
-  bool* learnt_mask_block_ = nullptr;  // the mask's block, literals -last .. last
-  bool* learnt_mask_ = nullptr;        // entry of literal 0 in that block: marks the learnt clause's literals
+  std::int32_t unassigned_left_ = 0;                  // variables of m that are unset
+  variable first_unset_{1};                           // decide() looks from here; every variable below it is set
+  std::int32_t decision_level_ = 0;                   // current decision level, 0 before the first decision
+  std::int32_t* lit_decisions_ = nullptr;             // decision level of each variable 0 .. last, 0 while unset
+  literal_array_access* lit_antecedents_ = nullptr;   // clause that forced each variable, null if decided
+  variable* trail_ = nullptr;                         // the variables assign() has set, in order: levels never decrease
+  std::int32_t trail_size_ = 0;                       // entries in use in trail_, 0 .. last
+  internals::literal_vectors::vector to_propagate_;   // literals made false and not yet propagated (a stack)
+  internals::literal_vectors::vector learnt_clause_;  // the clause being learnt; owns its block until handed over
+  bool* learnt_mask_block_ = nullptr;                 // the mask's block, literals -last .. last
+  bool* learnt_mask_ = nullptr;                 // entry of literal 0 in that block: marks the learnt clause's literals
   variable_value* lit_values_block_ = nullptr;  // the values of the literals -last .. last
   variable_value* lit_values_ = nullptr;        // entry of literal 0 in that block: val(l) is lit_values_[l]
 
   // Shortcuts into the inputs, fixed at start().
-  variable_value* values_ = nullptr;   // m's entries
-  std::int32_t value_base_ = 1;        // m's first index: variable v is values_[v - value_base_]
-  std::int32_t last_ = 0;              // m's last index, the highest variable
-  watch_list* watches_ = nullptr;      // watch list of literal 0 in f: list of l is watches_[l]
+  variable_value* values_ = nullptr;  // m's entries
+  std::int32_t value_base_ = 1;       // m's first index: variable v is values_[v - value_base_]
+  std::int32_t last_ = 0;             // m's last index, the highest variable
+  watch_list* watches_ = nullptr;     // watch list of literal 0 in f: list of l is watches_[l]
 };
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::start() {
   value_base_ = m_.first();
   last_ = m_.last();
@@ -181,7 +182,7 @@ void dpll<user_context, check>::search_state::start() {
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
   internals::release(lit_decisions_);
   lit_decisions_ = nullptr;
@@ -202,7 +203,7 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) noexcept {
   variable lowest{0};
   while (trail_size_ > 0 && level_of(trail_[trail_size_ - 1]) > level) {
@@ -214,7 +215,7 @@ void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) n
 }
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::decide() {
   const variable var = decisions::first_unassigned(m_, first_unset_);
   assert(to_int(var) != 0);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/dpll/search_state.hpp>
 
 namespace nubrix {
 
@@ -14,7 +15,7 @@ namespace nubrix {
 // Rejected: its entries move into the internal formula, which owns them from then on, and the search
 // resumes (backtrack). When check raises, the explanation is released and the exception propagates.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::theory_step() -> verdict {
   formulas::formula explanation = formulas::clause_vectors::empty_vector;
   bool accepted = false;
@@ -56,8 +57,9 @@ struct trouble {
 }  // namespace dpll_detail
 
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
-std::int32_t dpll<user_context, check>::search_state::reorder_clause(literal_array_access c) noexcept {
+requires theory::check_operation<check, user_context> std::int32_t
+dpll<user_context, check>::search_state::reorder_clause(literal_array_access c)
+noexcept {
   literal* const lits = c.data();
   const std::int32_t n = c.length();
   // Rank: a non-false literal beats every false one; among false ones, the higher level wins.
@@ -83,7 +85,7 @@ std::int32_t dpll<user_context, check>::search_state::reorder_clause(literal_arr
 // unit one by undoing the levels above the one it became unit at and asserting its literal. Returns
 // false when no model is left.
 template <typename user_context, auto check>
-  requires theory::check_operation<check, user_context>
+requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) {
   using dpll_detail::trouble;
   const std::int32_t last_new = f_.clauses.length();
@@ -118,9 +120,17 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
     literal open{0}, held{0};
     for (std::int32_t i = 0; i < n; ++i) {
       switch (val(lits[i])) {
-        case variable_value::false_: top = std::max(top, level_of(get_var(lits[i]))); break;
-        case variable_value::unset: ++non_false; open = lits[i]; break;
-        case variable_value::true_: ++non_false; held = lits[i]; break;
+        case variable_value::false_:
+          top = std::max(top, level_of(get_var(lits[i])));
+          break;
+        case variable_value::unset:
+          ++non_false;
+          open = lits[i];
+          break;
+        case variable_value::true_:
+          ++non_false;
+          held = lits[i];
+          break;
       }
     }
     if (non_false == 0) {
