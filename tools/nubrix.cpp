@@ -143,10 +143,7 @@ int solve(const settings& s) {
   }
 
   std::int32_t ranges = 0;
-  for (std::int32_t i = 1; i <= p.f.length(); ++i) {
-    const literal_array_access e = p.f.get(i);
-    ranges += !e.is_empty() && e[e.first()] == literal{0} ? 1 : 0;
-  }
+  for (std::int32_t i = 1; i <= p.f.length(); ++i) ranges += is_at_most_one(p.f.get(i)) ? 1 : 0;
   if (!s.quiet) {
     std::printf("c nubrix %s\n", NUBRIX_VERSION);
     std::printf("c read %s: %d variables, %d clauses declared, %d entries (%d at-most-one ranges) in %.3f s\n",
