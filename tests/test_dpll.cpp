@@ -268,6 +268,71 @@ TEST_F(theory_test, hidden_clauses_give_the_same_answer_as_stating_them) {
   }
 }
 
+// A theory whose verdict and explanation are a pseudo-random function of the model: it rejects about
+// four models in five with 0 to 2 random entries (clauses, units, ranges, now and then an empty
+// clause; the model may satisfy some), and records every model offered.
+struct whimsical {
+  std::uint64_t salt;
+  int n;
+  std::vector<std::uint64_t> offered;
+};
+bool verdict(std::uint64_t salt, int n, std::uint64_t bits, entries& explanation) {
+  std::mt19937_64 rng(salt ^ (bits * 0x9e3779b97f4a7c15U));
+  const bool accept = rng() % 5 == 0;
+  explanation = accept ? entries{} : random_entries(rng, n, static_cast<int>(rng() % 3));
+  return accept;
+}
+bool whim(whimsical& ctx, const model& m, formulas::formula& explanation) {
+  const std::uint64_t bits = bits_of(m, ctx.n);
+  ctx.offered.push_back(bits);
+  entries es;
+  const bool accept = verdict(ctx.salt, ctx.n, bits, es);
+  for (const entry& e : es) give(explanation, clause_of(e));
+  return accept;
+}
+
+// The models a search must offer such a theory, found by brute force: each is the greatest model of
+// the formula, the entries received so far, and the exclusion of every rejected model that no entry
+// received with it falsified.
+TEST_F(theory_test, check_calls_follow_the_greatest_models) {
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed + 3);
+  int offered = 0;
+  for (int round = 0; round < 1000; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 9);
+    const entries visible = random_entries(rng, n, static_cast<int>(rng() % (n + 1)));
+    whimsical ctx{rng(), n, {}};
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
+
+    entries known = visible;
+    std::vector<std::uint64_t> expected;
+    bool expected_found = false;
+    while (const std::optional<std::uint64_t> next = greatest_model(known, n, model(1, n))) {
+      expected.push_back(*next);
+      entries explanation;
+      if (verdict(ctx.salt, n, *next, explanation)) {
+        expected_found = true;
+        break;
+      }
+      const bool falsified =
+          std::any_of(explanation.begin(), explanation.end(), [&](const entry& e) { return !holds(e, *next); });
+      known.insert(known.end(), explanation.begin(), explanation.end());
+      if (!falsified) {
+        entry block;
+        for (std::int32_t v = 1; v <= n; ++v) block.push_back(((*next >> (v - 1)) & 1U) != 0 ? -v : v);
+        known.push_back(block);
+      }
+    }
+
+    formulas::formula f = formula_of(visible);
+    model m(1, n);
+    ASSERT_EQ((dpll<whimsical, whim>::solve(f, ctx, m, variable{0})), expected_found);
+    ASSERT_EQ(ctx.offered, expected);
+    offered += static_cast<int>(expected.size());
+  }
+  EXPECT_GT(offered, 2500) << "theories that reject many models before the answer";
+}
+
 // A theory that needs a variable above min_vars: unit explanations over unset variables.
 struct wants_top {
   std::int32_t top;

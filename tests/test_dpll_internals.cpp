@@ -1,5 +1,9 @@
 // The solver's internal steps, seen through its own types: watch lists, the search state, unit
 // propagation, conflict analysis and the search loop.
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <set>
 #include <tuple>
 
 #include <nubrix/dpll.hpp>
@@ -21,6 +25,7 @@ struct dpll_access {
   using watcher = plain::watcher;
   using internal_formula = plain::internal_formula;
   using state = plain::search_state;
+  using conflict = state::conflict;
   using watch_triple = std::tuple<std::int32_t, std::int32_t, entry>;
 
   model m;
@@ -49,15 +54,17 @@ struct dpll_access {
 
   // Runs the rest of the search (which cleans up after itself).
   bool search() {
+    const bool found = s->run();
     finished = true;
-    return s->run();
+    return found;
   }
 
   std::vector<watch_triple> list(std::int32_t l) {
     std::vector<watch_triple> out;
     const auto& w = f->occurs_list(literal{l});
     for (std::int32_t j = 1; j <= w.length(); ++j)
-      out.emplace_back(to_int(w.get(j).blit), to_int(w.get(j).other), numbers_of(w.get(j).literals));
+      out.emplace_back(to_int(w.get(j).blit), to_int(w.get(j).other),
+                       numbers_of(literal_array_access(w.get(j).clause)));
     return out;
   }
   literal_array_access clause(std::int32_t i) { return f->clauses.get(i); }
@@ -65,42 +72,68 @@ struct dpll_access {
 
   std::int32_t unassigned_left() { return s->unassigned_left_; }
   std::int32_t first_unset() { return to_int(s->first_unset_); }
-  void set_first_unset(std::int32_t v) { s->first_unset_ = variable{v}; }
   std::int32_t decision_level() { return s->decision_level_; }
-  void set_decision_level(std::int32_t level) { s->decision_level_ = level; }
   std::int32_t level(std::int32_t v) { return s->level_of(variable{v}); }
-  literal_array_access antecedent(std::int32_t v) { return s->antecedent_of(variable{v}); }
+  literal_array_access antecedent(std::int32_t v) {
+    array_bounds* const r = s->reason_of(variable{v});
+    return r == nullptr ? literal_array_access{} : literal_array_access(r);
+  }
+  // The literals on the trail not yet propagated.
   entry queue() {
     entry out;
-    for (std::int32_t i = 1; i <= s->to_propagate_.length(); ++i) out.push_back(to_int(s->to_propagate_.get(i)));
+    for (std::int32_t i = s->propagated_; i < s->trail_size_; ++i) out.push_back(to_int(s->trail_[i]));
     return out;
   }
-  void clear_queue() { s->clear_propagation(); }
+  void clear_queue() { s->propagated_ = s->trail_size_; }
   entry learnt() {
-    entry out;
-    for (std::int32_t i = 1; i <= s->learnt_clause_.length(); ++i) out.push_back(to_int(s->learnt_clause_.get(i)));
-    return out;
+    return entry(reinterpret_cast<const std::int32_t*>(s->learnt_.e),
+                 reinterpret_cast<const std::int32_t*>(s->learnt_.e) + s->learnt_.size);
   }
-  const literal* learnt_block() { return s->learnt_clause_.e; }
-  std::int64_t mask_span() { return s->learnt_mask_ - s->learnt_mask_block_; }
   variable_value value(std::int32_t v) { return m[variable{v}]; }
   variable_value val(std::int32_t l) { return s->val(literal{l}); }
 
-  void assign(std::int32_t v, bool value, literal_array_access antecedent = {}) {
-    s->assign(variable{v}, value, antecedent);
-  }
-  // A decision on v at the next level, with v's negation left queued.
+  void assign(std::int32_t l, literal_array_access antecedent = {}) { s->assign(literal{l}, antecedent.bounds()); }
+  // A decision on v at the next level, left queued.
   void decide_on(std::int32_t v) {
-    ++s->decision_level_;
-    s->assign(variable{v}, true, {});
+    s->level_starts_[s->decision_level_++] = s->trail_size_;
+    s->assign(+variable{v}, nullptr);
   }
   void decide() { s->decide(); }
   void unassign_all(std::int32_t level) { s->unassign_all(level); }
-  bool unit_propagate() { return s->unit_propagate(); }
-  bool backjump() { return s->backjump(); }
-  void setup_backjump(literal_array_access c) { s->setup_backjump(c); }
-  bool check_assign(std::int32_t v, bool value, literal_array_access antecedent) {
-    return s->check_assign(variable{v}, value, antecedent);
+  conflict propagate() { return s->propagate(); }
+  // Analyses the conflict and learns from it, as the search does; false at level 0.
+  bool learn_from(const conflict& c) { return s->resolve_conflict(c, false); }
+  bool check_assign(std::int32_t l, literal_array_access antecedent) {
+    return s->check_assign(literal{l}, antecedent.bounds());
+  }
+
+  // Makes the search reduce its learnt clauses every `conflicts` conflicts or so.
+  void reduce_every(std::int64_t conflicts) { s->next_reduction_ = s->reduction_step_ = conflicts; }
+
+  // Runs the search of the empty theory step by step as run() does, calling inspect(conflict level,
+  // jump level) with each clause learnt before it joins, and reducing the learnt clauses after every
+  // conflict. Returns whether a model was found.
+  template <typename function>
+  bool search_inspecting(function inspect) {
+    bool found = !s->propagate();
+    for (std::int32_t i = 1; found && i <= clause_count(); ++i) {
+      const literal_array_access c = clause(i);
+      if (c.is_empty()) found = false;
+      if (c.length() == 1) found = s->check_assign(c.data()[0], c.bounds());
+    }
+    while (found && s->unassigned_left_ > 0) {
+      s->decide();
+      while (const auto c = s->propagate()) {
+        if (s->decision_level_ == 0) return false;
+        ++s->conflicts_;
+        const std::int32_t conflict_level = s->decision_level_;
+        const auto analysis = s->analyze(c);
+        inspect(conflict_level, analysis.jump_level);
+        s->learn(analysis, false);
+        s->reduce_learnts();
+      }
+    }
+    return found;
   }
 };
 
@@ -110,6 +143,22 @@ using enum variable_value;
 using triples = std::vector<dpll_access::watch_triple>;
 
 model unset_model(std::int32_t n) { return model(1, n); }
+
+// `count` clauses of three distinct variables over 1 .. n, each negated at random: near 4.26 clauses
+// a variable, searches with many conflicts.
+entries random_3sat(std::mt19937_64& rng, int n, int count) {
+  entries es;
+  while (static_cast<int>(es.size()) < count) {
+    entry e;
+    while (e.size() < 3) {
+      const auto v = static_cast<std::int32_t>(1 + rng() % n);
+      if (std::find(e.begin(), e.end(), v) == e.end() && std::find(e.begin(), e.end(), -v) == e.end())
+        e.push_back(rng() % 2 ? v : -v);
+    }
+    es.push_back(e);
+  }
+  return es;
+}
 
 using internal_formula_test = heap_test;
 
@@ -144,50 +193,37 @@ TEST_F(internal_formula_test, append_clause_and_destroy) {
 
 using search_state_test = heap_test;
 
-TEST_F(search_state_test, start_of_a_search) {
-  dpll_access a({}, unset_model(5));
-  EXPECT_EQ(a.unassigned_left(), 5);
-  EXPECT_EQ(a.first_unset(), 1);
-  EXPECT_EQ(a.decision_level(), 0);
-  for (std::int32_t v = 1; v <= 5; ++v) {
-    EXPECT_EQ(a.level(v), 0);
-    EXPECT_TRUE(a.antecedent(v).is_null());
-  }
-  EXPECT_EQ(a.mask_span(), 5) << "the mask spans -5 .. 5";
-  EXPECT_TRUE(a.queue().empty());
-
+TEST_F(search_state_test, start_decide_assign_and_undo) {
   // Entries already set are level-0 facts, queued for propagation.
-  model preset = unset_model(4);
+  model preset = unset_model(5);
   preset[variable{2}] = true_;
   preset[variable{4}] = false_;
-  dpll_access b({}, preset);
-  EXPECT_EQ(b.unassigned_left(), 2);
-  EXPECT_EQ(b.queue(), (entry{-2, 4}));
-}
-
-TEST_F(search_state_test, decide_assign_and_val) {
-  model m = model_of({true_, true_, unset, unset});
-  dpll_access a({}, m);
-  a.clear_queue();
-  a.decide();
-  EXPECT_EQ(a.value(3), true_);
-  EXPECT_EQ(a.first_unset(), 4);
-  EXPECT_EQ(a.decision_level(), 1);
-  EXPECT_EQ(a.level(3), 1);
-  EXPECT_EQ(a.queue(), (entry{-3}));
-
-  const literal_array_access k = new_clause({-4, 1});
-  a.f->append_clause(k);
-  a.assign(4, false, k);
-  EXPECT_EQ(a.queue(), (entry{-3, 4}));
-  EXPECT_EQ(a.antecedent(4), k);
+  dpll_access a({}, preset);
+  EXPECT_EQ(a.unassigned_left(), 3);
+  EXPECT_EQ(a.queue(), (entry{2, -4}));
   EXPECT_EQ(a.val(-4), true_);
-  EXPECT_EQ(a.val(4), false_);
-  EXPECT_EQ(a.val(-3), false_);
+  EXPECT_EQ(a.val(3), unset);
+  a.clear_queue();
 
-  dpll_access b({}, unset_model(3));
-  EXPECT_EQ(b.val(-3), unset);
-  EXPECT_EQ(b.val(3), unset);
+  a.decide();  // 1, the lowest unset variable
+  const literal_array_access k = new_clause({5, -1});
+  a.f->append_clause(k);
+  a.assign(5, k);
+  EXPECT_EQ(a.queue(), (entry{1, 5}));
+  EXPECT_EQ(a.antecedent(5), k);
+  a.decide();  // 3: variable 2 is set
+  EXPECT_EQ(a.first_unset(), 4);
+  EXPECT_EQ(a.decision_level(), 2);
+  EXPECT_EQ(a.level(3), 2);
+  EXPECT_EQ(a.level(5), 1);
+
+  a.unassign_all(2);  // nothing is above 2
+  EXPECT_EQ(a.first_unset(), 4);
+  a.unassign_all(0);
+  EXPECT_EQ(a.unassigned_left(), 3);
+  EXPECT_EQ(a.first_unset(), 1) << "the lowest variable undone";
+  EXPECT_EQ(a.queue(), entry{}) << "the trail keeps level 0, which was propagated";
+  EXPECT_EQ(image(a.m), " 2");
 }
 
 TEST(decisions, first_unassigned) {
@@ -204,113 +240,56 @@ TEST(decisions, first_unassigned) {
   EXPECT_EQ(first_unset, variable{3});
 }
 
-TEST_F(search_state_test, unassign_all_undoes_the_levels_above) {
-  dpll_access a({}, unset_model(5));
-  a.assign(1, true);
-  a.set_decision_level(1);
-  a.assign(3, false);
-  a.set_decision_level(2);
-  const literal_array_access k = new_clause({2, 5});
-  a.f->append_clause(k);
-  a.assign(2, true, k);
-  a.assign(5, true, k);
-  a.set_first_unset(4);
-  const std::int32_t left = a.unassigned_left();
-
-  a.unassign_all(2);  // nothing is above 2
-  EXPECT_EQ(a.first_unset(), 4);
-  a.unassign_all(1);
-  EXPECT_EQ(a.unassigned_left(), left + 2);
-  EXPECT_EQ(a.first_unset(), 2);
-  EXPECT_EQ(a.value(2), unset);
-  EXPECT_EQ(a.value(5), unset);
-  EXPECT_EQ(a.value(3), false_);
-  EXPECT_EQ(a.value(1), true_);
-  EXPECT_EQ(a.level(2), 0);
-  EXPECT_EQ(a.antecedent(2), k) << "the antecedent entry is left as it was";
-}
-
 using propagation_test = heap_test;
 
-TEST_F(propagation_test, empty_queue_is_a_fixpoint) {
-  dpll_access a({{1, 2, 3}}, unset_model(3));
-  EXPECT_TRUE(a.unit_propagate());
-}
-
-TEST_F(propagation_test, at_most_one_sets_the_rest_of_its_range_false) {
+TEST_F(propagation_test, at_most_one_ranges) {
   dpll_access a({{0, 1, 3}}, unset_model(3));
   a.decide_on(1);
-  ASSERT_TRUE(a.unit_propagate());
+  ASSERT_FALSE(a.propagate());
   EXPECT_EQ(a.value(2), false_);
   EXPECT_EQ(a.value(3), false_);
-  EXPECT_EQ(a.antecedent(2), a.clause(1));
   EXPECT_EQ(a.antecedent(3), a.clause(1));
   EXPECT_EQ(a.level(3), 1);
-}
 
-TEST_F(propagation_test, at_most_one_conflict_is_the_pair_of_true_variables) {
-  dpll_access a({{0, 1, 3}}, unset_model(3));
-  a.assign(3, true);
-  a.clear_queue();
-  a.decide_on(1);
-  EXPECT_FALSE(a.unit_propagate());
-  EXPECT_EQ(a.value(2), false_) << "variables set before the conflict stay set";
-  EXPECT_EQ(a.learnt(), (entry{-3, -1}));
-  EXPECT_TRUE(a.queue().empty());
-}
-
-TEST_F(propagation_test, binary_clause) {
-  dpll_access a({{4, -7}}, unset_model(7));
-  a.set_decision_level(1);
-  a.assign(4, false);
-  ASSERT_TRUE(a.unit_propagate());
-  EXPECT_EQ(a.value(7), false_);
-  EXPECT_EQ(a.antecedent(7), a.clause(1));
-
-  dpll_access c({{4, -7}}, unset_model(7));
-  c.assign(7, true);
-  c.clear_queue();
-  c.set_decision_level(1);
-  c.assign(4, false);
-  EXPECT_FALSE(c.unit_propagate());
-  EXPECT_EQ(c.learnt(), (entry{4, -7}));
-}
-
-TEST_F(propagation_test, long_clause_moves_its_watch) {
-  dpll_access a({{1, 2, 3, 4}}, unset_model(4));
-  a.assign(3, false);
-  a.clear_queue();
-  a.set_decision_level(1);
-  a.assign(2, false);
-  ASSERT_TRUE(a.unit_propagate());
-  EXPECT_EQ(numbers_of(a.clause(1)), (entry{1, 4, 3, 2}));
-  EXPECT_EQ(a.list(2), triples{});
-  EXPECT_EQ(a.list(4), (triples{{1, 0, {1, 4, 3, 2}}}));
-  EXPECT_EQ(a.value(1), unset);
-  EXPECT_EQ(a.value(4), unset);
-}
-
-TEST_F(propagation_test, long_clause_becomes_unit_or_violated) {
-  dpll_access a({{1, 2, 3}}, unset_model(3));
-  a.assign(3, false);
-  a.clear_queue();
-  a.set_decision_level(1);
-  a.assign(1, false);
-  ASSERT_TRUE(a.unit_propagate());
-  EXPECT_EQ(numbers_of(a.clause(1)), (entry{2, 1, 3}));
-  EXPECT_EQ(a.value(2), true_);
-  EXPECT_EQ(a.antecedent(2), a.clause(1));
-  EXPECT_EQ(a.list(1), (triples{{2, 0, {2, 1, 3}}}));
-
-  dpll_access b({{1, 2, 3}}, unset_model(3));
-  b.assign(2, false);
-  b.assign(3, false);
+  dpll_access b({{0, 1, 3}}, unset_model(3));
+  b.assign(3);
   b.clear_queue();
-  b.set_decision_level(1);
-  b.assign(1, false);
-  EXPECT_FALSE(b.unit_propagate());
-  EXPECT_EQ(b.learnt(), (entry{2, 1, 3}));
-  EXPECT_TRUE(b.queue().empty());
+  b.decide_on(1);
+  const auto c = b.propagate();
+  ASSERT_EQ(c.what, dpll_access::conflict::kind::pair);
+  EXPECT_EQ(std::set({to_int(c.first), to_int(c.second)}), std::set({-1, -3}));
+  EXPECT_EQ(b.value(2), false_) << "variables set before the conflict stay set";
+}
+
+TEST_F(propagation_test, binary_and_long_clauses) {
+  dpll_access a({{4, -7}}, unset_model(7));
+  a.decide_on(4);  // satisfies the clause
+  EXPECT_FALSE(a.propagate());
+  EXPECT_EQ(a.value(7), unset);
+
+  dpll_access b({{1, 2, 3, 4}}, unset_model(4));
+  b.assign(-3);
+  b.clear_queue();
+  b.assign(-2);
+  ASSERT_FALSE(b.propagate());
+  EXPECT_EQ(numbers_of(b.clause(1)), (entry{1, 4, 3, 2})) << "4 takes over the watch of 2";
+  EXPECT_EQ(b.list(2), triples{});
+  EXPECT_EQ(b.list(4), (triples{{1, 0, {1, 4, 3, 2}}}));
+
+  dpll_access c({{1, 2, 3}}, unset_model(3));
+  c.assign(-3);
+  c.assign(-1);
+  ASSERT_FALSE(c.propagate());
+  EXPECT_EQ(c.value(2), true_);
+  EXPECT_EQ(c.antecedent(2), c.clause(1));
+
+  dpll_access d({{1, 2, 3}}, unset_model(3));
+  d.assign(-2);
+  d.assign(-3);
+  d.assign(-1);
+  const auto violated = d.propagate();
+  ASSERT_EQ(violated.what, dpll_access::conflict::kind::clause);
+  EXPECT_EQ(literal_array_access(violated.clause), d.clause(1));
 }
 
 TEST_F(propagation_test, true_blocking_literal_skips_the_clause) {
@@ -318,112 +297,80 @@ TEST_F(propagation_test, true_blocking_literal_skips_the_clause) {
   // Give the entry in the list of 1 the blocking literal 3 and make 3 true: falsifying 1 and 2 then
   // leaves the clause untouched, though both its watched literals are false.
   a.f->occurs_list(literal{1}).get_access(1)->blit = literal{3};
-  a.assign(3, true);
-  a.assign(2, false);
+  a.assign(3);
+  a.assign(-2);
   a.clear_queue();
-  a.set_decision_level(1);
-  a.assign(1, false);
-  EXPECT_TRUE(a.unit_propagate());
+  a.assign(-1);
+  EXPECT_FALSE(a.propagate());
   EXPECT_EQ(numbers_of(a.clause(1)), (entry{1, 2, 3}));
-  EXPECT_EQ(a.list(1), (triples{{3, 0, {1, 2, 3}}}));
 }
 
 using analysis_test = heap_test;
 
-TEST_F(analysis_test, conflict_at_level_zero_ends_the_search) {
-  dpll_access a({{1}, {-1, 2}, {-1, -2}}, unset_model(2));
-  a.assign(1, true, a.clause(1));
-  EXPECT_FALSE(a.unit_propagate());
-  const std::int32_t clauses = a.clause_count();
-  EXPECT_FALSE(a.backjump());
-  EXPECT_EQ(a.clause_count(), clauses);
-}
-
-TEST_F(analysis_test, one_literal_of_the_level_is_learnt_unchanged) {
-  dpll_access a({{-1, -2, -2, -3}}, unset_model(3));
+TEST_F(analysis_test, the_first_unique_implication_point) {
+  // Decision 1 forces 2, 2 forces 3, and (-2 -3) is violated: 2 is the first unique implication
+  // point, so the clause learnt is (-2), not the decision's negation.
+  dpll_access a({{-1, 2}, {-2, 3}, {-2, -3}}, unset_model(3));
   a.decide_on(1);
-  a.clear_queue();
-  a.decide_on(3);
-  a.clear_queue();
-  a.decide_on(2);
-  EXPECT_FALSE(a.unit_propagate());
-  EXPECT_EQ(a.learnt(), (entry{-1, -2, -3})) << "repeated literals are kept once";
+  const auto c = a.propagate();
+  ASSERT_TRUE(c);
   const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  const literal_array_access learnt = a.clause(clauses + 1);
-  EXPECT_EQ(numbers_of(learnt), (entry{-2, -1, -3}));
-  EXPECT_EQ(a.decision_level(), 2);
-  EXPECT_EQ(a.value(2), false_);
-  EXPECT_EQ(a.level(2), 2);
-  EXPECT_EQ(a.antecedent(2), learnt);
-}
-
-TEST_F(analysis_test, resolution_down_to_a_unit_clause) {
-  dpll_access a({{2, -1}, {3, -2}, {4, -2}, {-3, -4}}, unset_model(4));
-  a.decide_on(1);
-  EXPECT_FALSE(a.unit_propagate());
-  EXPECT_EQ(a.learnt(), (entry{-3, -4}));
-  const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  const literal_array_access learnt = a.clause(clauses + 1);
-  EXPECT_EQ(numbers_of(learnt), (entry{-2}));
+  ASSERT_TRUE(a.learn_from(c));
+  EXPECT_EQ(numbers_of(a.clause(clauses + 1)), (entry{-2}));
   EXPECT_EQ(a.decision_level(), 0);
   EXPECT_EQ(a.value(2), false_);
-  EXPECT_EQ(a.level(2), 0);
-  EXPECT_EQ(a.antecedent(2), learnt);
   EXPECT_EQ(a.value(1), unset);
-  for (std::int32_t l = -4; l <= 4; ++l)
-    for (const auto& [blit, other, lits] : a.list(l)) EXPECT_NE(lits, (entry{-2})) << "a unit clause is not watched";
+  EXPECT_EQ(a.first_unset(), 1);
+
+  dpll_access b({{1}, {-1, 2}, {-1, -2}}, unset_model(2));
+  b.assign(1, b.clause(1));
+  const auto at_zero = b.propagate();
+  ASSERT_TRUE(at_zero);
+  EXPECT_FALSE(b.learn_from(at_zero)) << "a conflict at level 0 means no model";
 }
 
-TEST_F(analysis_test, first_uip_and_the_jump_level) {
-  dpll_access a({{3, -2}, {4, -3, -1}, {5, -3}, {-4, -5, -1}}, unset_model(5));
-  a.decide_on(1);
-  ASSERT_TRUE(a.unit_propagate());
-  a.decide_on(2);
-  EXPECT_FALSE(a.unit_propagate());
-  const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  const literal_array_access learnt = a.clause(clauses + 1);
-  EXPECT_EQ(numbers_of(learnt), (entry{-3, -1}));
-  EXPECT_EQ(a.decision_level(), 1);
-  for (const std::int32_t v : {2, 4, 5}) EXPECT_EQ(a.value(v), unset) << v;
-  EXPECT_EQ(a.first_unset(), 2);
-  EXPECT_EQ(a.value(3), false_);
-  EXPECT_EQ(a.level(3), 1);
-  EXPECT_EQ(a.antecedent(3), learnt);
-  EXPECT_EQ(a.queue(), (entry{3}));
-  // A binary learnt clause is watched on both literals, the asserting one first.
-  EXPECT_EQ(a.list(-3).back(), (dpll_access::watch_triple{-1, -3, {-3, -1}}));
-  EXPECT_EQ(a.list(-1).back(), (dpll_access::watch_triple{-3, -1, {-3, -1}}));
-
-  // The next analysis starts in a block of its own: the learnt clause keeps its literals.
-  a.clear_queue();
-  a.setup_backjump(a.clause(4));
-  EXPECT_NE(a.learnt_block(), learnt.data());
-  EXPECT_EQ(numbers_of(learnt), (entry{-3, -1}));
-  EXPECT_EQ(a.learnt(), (entry{-4, -5, -1}));
-}
-
-TEST_F(analysis_test, at_most_one_pair_conflict_resolves_to_a_unit) {
-  dpll_access a({{0, 2, 4}, {2, -1}, {3, -1}}, unset_model(4));
-  a.decide_on(1);
-  EXPECT_FALSE(a.unit_propagate());
-  const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  EXPECT_EQ(numbers_of(a.clause(clauses + 1)), (entry{-1}));
-  EXPECT_EQ(a.value(1), false_);
-  EXPECT_EQ(a.level(1), 0);
-}
-
-TEST_F(analysis_test, resolving_on_an_at_most_one_antecedent) {
-  dpll_access a({{0, 1, 3}, {2, 3}}, unset_model(3));
-  a.decide_on(1);
-  EXPECT_FALSE(a.unit_propagate());
-  EXPECT_EQ(a.learnt(), (entry{2, 3}));
-  const std::int32_t clauses = a.clause_count();
-  ASSERT_TRUE(a.backjump());
-  EXPECT_EQ(numbers_of(a.clause(clauses + 1)), (entry{-1}));
+// Runs the search step by step as the solver does, with learnt clauses reduced after every
+// conflict, and checks every clause learnt: implied by the formula (brute force), its first literal
+// its only one of the conflict level, its second literal of the level jumped to, the highest among
+// the others, and no literal of level 0. The model found must still be the greatest one.
+TEST_F(analysis_test, learnt_clauses_are_implied_asserting_and_watched_at_the_jump_level) {
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed);
+  int learnt = 0;
+  for (int round = 0; round < 1500; ++round) {
+    const int n = 4 + static_cast<int>(rng() % 9);
+    entries es = random_entries(rng, n, static_cast<int>(rng() % 4));
+    for (entry& e : random_3sat(rng, n, 4 * n)) es.push_back(std::move(e));
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
+    const std::optional<std::uint64_t> expected = greatest_model(es, n, unset_model(n));
+    std::vector<std::uint64_t> models;
+    for (std::uint64_t bits = 0; bits < (std::uint64_t{1} << n); ++bits)
+      if (holds(es, bits)) models.push_back(bits);
+    dpll_access a(es, unset_model(n));
+    const bool found = a.search_inspecting([&](std::int32_t conflict_level, std::int32_t jump_level) {
+      const entry clause = a.learnt();
+      ++learnt;
+      ASSERT_FALSE(clause.empty());
+      for (const std::uint64_t bits : models) ASSERT_TRUE(holds(clause, bits)) << "not implied";
+      std::int32_t jump = 0;
+      for (std::size_t i = 0; i < clause.size(); ++i) {
+        const std::int32_t level = a.level(std::abs(clause[i]));
+        ASSERT_EQ(level == conflict_level, i == 0);
+        ASSERT_GT(level, 0);
+        if (i > 0) jump = std::max(jump, level);
+      }
+      ASSERT_EQ(jump_level, jump);
+      if (clause.size() > 1) {
+        ASSERT_EQ(a.level(std::abs(clause[1])), jump);
+      }
+    });
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(found, expected.has_value());
+    if (found) {
+      ASSERT_EQ(bits_of(a.m, n), *expected);
+    }
+  }
+  EXPECT_GT(learnt, 1000);
 }
 
 using search_test = heap_test;
@@ -440,11 +387,6 @@ TEST_F(search_test, search_loop_cases) {
     EXPECT_EQ(a.value(1), unset) << "no decision was made";
   }
   {
-    dpll_access a({{1}, {-1, 2}}, unset_model(2));
-    EXPECT_TRUE(a.search());
-    EXPECT_EQ(a.value(2), true_);
-  }
-  {
     dpll_access a({}, unset_model(4), 2);
     EXPECT_TRUE(a.search());
     EXPECT_EQ(image(a.m), " 1 &  2");
@@ -458,10 +400,6 @@ TEST_F(search_test, search_loop_cases) {
     EXPECT_EQ(a.value(3), unset);
   }
   {
-    dpll_access a({{1, 2}, {-1, 2}, {1, -2}, {-1, -2}}, unset_model(2));
-    EXPECT_FALSE(a.search());
-  }
-  {
     dpll_access a({}, model());
     EXPECT_TRUE(a.search());
   }
@@ -469,11 +407,25 @@ TEST_F(search_test, search_loop_cases) {
 
 TEST_F(search_test, check_assign) {
   dpll_access a({{2}}, unset_model(2));
-  a.assign(2, true);
+  a.assign(2);
   a.clear_queue();
-  EXPECT_TRUE(a.check_assign(2, true, a.clause(1)));
+  EXPECT_TRUE(a.check_assign(2, a.clause(1)));
   EXPECT_TRUE(a.queue().empty());
-  EXPECT_FALSE(a.check_assign(2, false, a.clause(1)));
+  EXPECT_FALSE(a.check_assign(-2, a.clause(1)));
+}
+
+// Every allocation of a long search failed in turn, with learnt clauses reduced every few
+// conflicts: each failure surfaces as std::bad_alloc and releases everything.
+TEST_F(search_test, every_failed_request_with_reduction) {
+  std::mt19937_64 rng(7);
+  const entries es = random_3sat(rng, 60, 258);
+  ASSERT_GT(for_each_failing_request([&](int k) {
+              dpll_access a(es, unset_model(60));
+              a.reduce_every(2);
+              probe::fail_request(k);
+              a.search();
+            }),
+            50);
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // The generic conflict-driven solver, instantiated with a theory.
 //
-// The search decides the lowest unset variable true first, propagates through two watched literals
-// per long clause (binary clauses and at-most-one constraints are propagated from their watch
-// entries alone), learns one first-UIP clause per conflict, jumps back to the highest other level
-// of that clause and asserts its remaining literal. There are no restarts, no clause deletion and no
-// activity heuristics, so the model found is the one a caller who numbers choices by preference
-// expects.
+// The search decides the lowest unset variable true first and propagates through two watched
+// literals per long clause (binary clauses and at-most-one constraints are propagated from their
+// watch entries alone). Each conflict yields its first-UIP clause, found by walking the trail back
+// from the conflict and resolving on the literals of the conflict level until one is left; the
+// clause is minimised (literals implied by the others are removed, recursively), the search jumps
+// to the highest level among its other literals and asserts its literal of the conflict level.
+// Learnt clauses are kept by literal block distance and the less useful half is released at
+// growing intervals. There are no restarts and no activity heuristics, so the model found is the
+// greatest one, variable 1 most significant and true above false: when a variable is set, every
+// decision on the trail is a lower variable set true, and any model that agrees with the
+// assignment below it agrees with it there too. How the conflicts are analysed only decides how
+// fast the search gets there.
 //
 // Theories. Once every variable up to min_vars is assigned, check(ctx, m, explanation) is called.
 // If it accepts, solve returns true. If it rejects, the explanation's entries join the search for
@@ -13,8 +19,9 @@
 //  - an entry that the rejected model falsifies is a conflict: the levels above the highest level
 //    among its literals are undone, and it is analysed and learnt from like any other conflict;
 //  - an entry that is unit under the assignment kept asserts its literal;
-//  - when no entry is falsified (an empty explanation included), the search also learns the clause
-//    that excludes exactly the rejected assignment, the negation of its decisions;
+//  - when no entry is falsified (an empty explanation included), the search also excludes exactly
+//    the rejected assignment: it analyses the negation of its decisions as a conflict and keeps
+//    the clause learnt from it for good;
 //  - an empty clause ends the search with false.
 // Every rejected model is thereby excluded for good, so the search never offers one twice and
 // terminates. solve returns true only with a model that check accepted in its last call and that
@@ -29,6 +36,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include <nubrix/decisions.hpp>
 #include <nubrix/formulas.hpp>
@@ -59,16 +67,33 @@ class dpll {
  private:
   friend struct testing::dpll_access;
 
-  // One watch entry of a clause or at-most-one constraint.
+  // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
+  // falsity makes propagation look at it.
   struct watcher {
-    literal blit;                   // a literal whose truth shows the clause satisfied; 0 for at-most-one
-    literal other;                  // for a binary clause the list's own literal, else 0
-    literal_array_access literals;  // the clause, shared: entries never own it
+    literal blit;          // long clause: a literal whose truth shows it satisfied; binary: the other
+                           // literal; at-most-one: 0
+    literal other;         // binary clause: the list's own literal; 0 for every other kind
+    array_bounds* clause;  // the clause block, shared: entries never own it
   };
-  static_assert(sizeof(watcher) == 24);
+  static_assert(sizeof(watcher) == 16);
 
   using watcher_vectors = vectors::instance<watcher>;
   using watch_list = typename watcher_vectors::vector;
+
+  // A learnt clause that may be released again, with what decides whether it is kept.
+  struct learnt_record {
+    array_bounds* clause;  // the clause block, owned by the internal formula
+    std::int32_t lbd;      // literal block distance when learnt: the number of levels among its literals
+    std::int32_t age;      // the number of conflicts before it was learnt, modulo 2^31: older is lower
+  };
+  static_assert(std::is_trivially_copyable_v<learnt_record>);
+
+  using learnt_vectors = vectors::instance<learnt_record>;
+
+  // The literals of the clause block at `block`: its entry `first` is the first of them.
+  static literal* clause_literals(array_bounds* block) noexcept {
+    return reinterpret_cast<literal*>(reinterpret_cast<std::byte*>(block) + clause_header_size);
+  }
 
   struct internal_formula;
   using internal_formula_access = internal_formula*;
@@ -80,9 +105,11 @@ class dpll {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 struct dpll<user_context, check>::internal_formula {
-  literal first;              // lowest literal with a watch list: -U for a model ending at U
-  literal last;               // highest literal with a watch list: +U (1 and 0 for an empty model)
-  formulas::formula clauses;  // the caller's clauses, then learnt and theory ones; owns them all
+  literal first;                            // lowest literal with a watch list: -U for a model ending at U
+  literal last;                             // highest literal with a watch list: +U (1 and 0 for an empty model)
+  formulas::formula clauses;                // the caller's clauses, then theory entries and learnt clauses kept for
+                                            // good; owns them all
+  typename learnt_vectors::vector learnts;  // learnt clauses that reduction may release; owns them
 
   // A new record over first .. last whose clauses are `clauses` (shared, not copied) and whose
   // lists are all empty. Raises std::bad_alloc with nothing allocated.
@@ -99,7 +126,12 @@ struct dpll<user_context, check>::internal_formula {
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more
   // than one entry. When the append to clauses fails, c is released and the exception propagates.
   void append_clause(literal_array_access c);
-  // Releases every clause and the clause block (consuming the caller's formula), then every list.
+  // Makes the learnt clause c (two or more literals) part of the search as one that reduction may
+  // release, watched on its first two literals. When the append fails, c is released and the
+  // exception propagates.
+  void append_learnt(literal_array_access c, std::int32_t lbd, std::int32_t age);
+  // Releases every clause and the clause block (consuming the caller's formula), every learnt
+  // clause and its list, then every watch list.
   void destroy() noexcept;
   // Releases the blocks of the watch lists only.
   void destroy_watch_lists() noexcept;
@@ -113,6 +145,7 @@ struct dpll<user_context, check>::internal_formula {
 #include <nubrix/dpll/analysis.hpp>
 #include <nubrix/dpll/internal_formula.hpp>
 #include <nubrix/dpll/propagation.hpp>
+#include <nubrix/dpll/reduction.hpp>
 #include <nubrix/dpll/search.hpp>
 #include <nubrix/dpll/search_state.hpp>
 #include <nubrix/dpll/theory_step.hpp>

@@ -2,158 +2,188 @@
 #ifndef NUBRIX_DPLL_ANALYSIS_HPP
 #define NUBRIX_DPLL_ANALYSIS_HPP
 
-#include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/search_state.hpp>
 
 namespace nubrix {
 
-// The clause being learnt lives in learnt_clause_, in a fresh block per conflict (the previous block
-// went to the previous learnt clause); learnt_mask_ marks every literal that has entered it during
-// this analysis, so none enters twice.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::setup_backjump(literal_array_access conflicting_clause) {
-  assert(learnt_clause_.e == nullptr);
-  learnt_clause_.reserve(conflicting_clause.length());
-  std::fill_n(learnt_mask_ - last_, 2 * std::size_t(last_) + 1, false);
-  for (const literal l : conflicting_clause) {
-    if (mark(l)) continue;
-    learnt_clause_.append(l);
-    mark(l) = true;
+template <typename function>
+void dpll<user_context, check>::search_state::for_each_reason_literal(variable var, function fn) const {
+  const var_record& r = vars_[to_int(var)];
+  assert(r.reason != nullptr);
+  if (to_int(r.cause) != 0) {
+    // Forced false by an at-most-one range because the range's variable `cause` is true.
+    fn(-r.cause);
+    return;
   }
+  const literal* const lits = clause_literals(r.reason);
+  const std::int32_t n = r.reason->last - r.reason->first + 1;
+  for (std::int32_t i = 0; i < n; ++i)
+    if (get_var(lits[i]) != var) fn(lits[i]);
 }
 
+// Walks the trail back from its end. Every literal of the conflict, and of each reason resolved
+// on, is marked once: those of the current level are counted as open, those of lower levels (level
+// 0 excepted) go into the clause. Each step takes the latest marked literal of the trail; when it
+// is the last open one it is the first unique implication point, whose negation asserts the clause.
+// Otherwise the clause is resolved with its reason. Marks are cleared from the list of what was
+// marked, so a conflict costs what it touches, never a pass over every variable.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::setup_backjump(literal first_lit, literal second_lit) {
-  assert(learnt_clause_.e == nullptr);
-  std::fill_n(learnt_mask_ - last_, 2 * std::size_t(last_) + 1, false);
-  learnt_clause_.append(first_lit);
-  learnt_clause_.append(second_lit);
-  mark(first_lit) = true;
-  mark(second_lit) = true;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::setup_backjump_on_decisions() {
-  assert(learnt_clause_.e == nullptr);
-  learnt_clause_.reserve(decision_level_);
-  std::fill_n(learnt_mask_ - last_, 2 * std::size_t(last_) + 1, false);
-  for (std::int32_t v = 1; v <= last_; ++v) {
-    const variable var{v};
-    if (level_of(var) > 0 && antecedent_of(var).is_null()) {
-      assert(value(var) == variable_value::true_);
-      learnt_clause_.append(-var);
-      mark(-var) = true;
-    }
-  }
-  assert(learnt_clause_.length() == decision_level_);
-}
-
-// Precondition: every literal of learnt_clause_ is false, one at least belongs to the current level,
-// and the queue is empty. Postcondition on true: the learnt clause is in the formula with its
-// literal of the current level (the asserting literal) first, every level above the highest level
-// of its other literals is undone, and the asserting literal is true at that level with the learnt
-// clause as its antecedent, queued for propagation.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::backjump() {
-  assert(to_propagate_.is_empty());
-  if (decision_level_ == 0) {
-    learnt_clause_.destroy();
-    learnt_clause_ = internals::literal_vectors::empty_vector;
-    return false;
-  }
-
-  // Resolve until one literal of the current level is left. The pivot is the first literal of the
-  // current level, in the clause's current order, that has an antecedent; the scan stops as soon as
-  // a pivot and a second literal of the level are known.
-  for (;;) {
-    std::int32_t found = 0;
-    variable pivot{0};
-    std::int32_t pivot_index = 0;
-    bool scanned_all = true;
-    const std::int32_t length = learnt_clause_.length();
-    for (std::int32_t lit_index = 1; lit_index <= length; ++lit_index) {
-      const variable v = get_var(learnt_clause_.get(lit_index));
-      assert(val(learnt_clause_.get(lit_index)) == variable_value::false_);
-      if (level_of(v) != decision_level_) continue;
-      ++found;
-      if (to_int(pivot) == 0) {
-        if (!antecedent_of(v).is_null()) {
-          pivot = v;
-          pivot_index = lit_index;
-        }
-      } else {
-        scanned_all = false;
-        break;
-      }
-    }
-    assert(found >= 1);
-    if (scanned_all && found == 1) break;
-    assert(to_int(pivot) != 0);
-    resolve(antecedent_of(pivot), pivot_index);
-  }
-
-  // Hand the block over as the learnt clause, move the asserting literal to the front and find the
-  // jump level.
-  const literal_array_access learnt = internals::get_literal_vector_array(learnt_clause_);
-  learnt_clause_ = internals::literal_vectors::empty_vector;
-  literal* const lits = learnt.data();
-  literal asserting_lit{0};
-  std::int32_t backjump_decision_level = 0;
-  for (std::int32_t i = 0; i < learnt.length(); ++i) {
-    const std::int32_t lit_decision_level = level_of(get_var(lits[i]));
-    if (lit_decision_level == decision_level_) {
-      asserting_lit = lits[i];
-      lits[i] = lits[0];
-      lits[0] = asserting_lit;
+auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> analysis {
+  assert(decision_level_ > 0 && propagated_ <= trail_size_);
+  learnt_.clear();
+  learnt_.append(literal{0});  // the place of the asserting literal
+  std::int32_t open = 0;       // marked literals of the current level not yet walked past
+  const auto add = [&](literal q) {
+    const variable v = get_var(q);
+    const std::int32_t level = level_of(v);
+    assert(val(q) == variable_value::false_);
+    if (marks_[to_int(v)] != 0 || level == 0) return;
+    marks_[to_int(v)] = 1;
+    if (level == decision_level_) {
+      ++open;
     } else {
-      backjump_decision_level = std::max(backjump_decision_level, lit_decision_level);
+      learnt_.append(q);
+    }
+  };
+
+  switch (c.what) {
+    case conflict::kind::clause: {
+      const literal* const lits = clause_literals(c.clause);
+      const std::int32_t n = c.clause->last - c.clause->first + 1;
+      for (std::int32_t i = 0; i < n; ++i) add(lits[i]);
+      break;
+    }
+    case conflict::kind::pair:
+      add(c.first);
+      add(c.second);
+      break;
+    case conflict::kind::decisions:
+      for (std::int32_t level = 0; level < decision_level_; ++level) add(-trail_[level_starts_[level]]);
+      break;
+    case conflict::kind::none:
+      assert(false);
+      break;
+  }
+  assert(open > 0);
+
+  std::int32_t index = trail_size_;
+  literal uip{0};
+  for (;;) {
+    do {
+      --index;
+      assert(index >= level_starts_[decision_level_ - 1]);
+    } while (marks_[to_int(get_var(trail_[index]))] == 0);
+    uip = trail_[index];
+    const variable v = get_var(uip);
+    marks_[to_int(v)] = 0;
+    if (--open == 0) break;
+    for_each_reason_literal(v, add);
+  }
+  learnt_.e[0] = -uip;
+
+  // Minimise: a literal whose reason's literals are all in the clause, or implied by it in turn,
+  // adds nothing. Only levels present in the clause can hold such literals.
+  std::uint32_t levels = 0;
+  for (std::int32_t i = 1; i < learnt_.size; ++i) {
+    levels |= 1U << (level_of(get_var(learnt_.e[i])) & 31);
+    to_clear_.append(learnt_.e[i]);
+  }
+  std::int32_t kept = 1;
+  for (std::int32_t i = 1; i < learnt_.size; ++i) {
+    const literal l = learnt_.e[i];
+    if (reason_of(get_var(l)) == nullptr || !redundant(l, levels)) learnt_.e[kept++] = l;
+  }
+  learnt_.size = kept;
+  clear_marks();
+
+  // The literal of the highest other level goes second: it is the last to become unset, so the
+  // clause is watched where it becomes unit again.
+  analysis a{0, 1};
+  const std::uint32_t stamp = static_cast<std::uint32_t>(conflicts_);
+  level_stamps_[decision_level_] = stamp;
+  for (std::int32_t i = 1; i < learnt_.size; ++i) {
+    const std::int32_t level = level_of(get_var(learnt_.e[i]));
+    if (level > a.jump_level) {
+      a.jump_level = level;
+      std::swap(learnt_.e[1], learnt_.e[i]);
+    }
+    if (level_stamps_[level] != stamp) {
+      level_stamps_[level] = stamp;
+      ++a.lbd;
     }
   }
-  assert(to_int(asserting_lit) != 0);
+  return a;
+}
 
-  decision_level_ = backjump_decision_level;
-  unassign_all(decision_level_);
-  f_.append_clause(learnt);
-  assign(get_var(asserting_lit), is_positive(asserting_lit), learnt);
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t levels) {
+  const std::int32_t top = to_clear_.size;
+  stack_.clear();
+  stack_.append(l);
+  while (!stack_.is_empty()) {
+    const variable v = get_var(stack_.pop());
+    bool implied = true;
+    for_each_reason_literal(v, [&](literal q) {
+      if (!implied) return;
+      const variable w = get_var(q);
+      const std::int32_t level = level_of(w);
+      if (marks_[to_int(w)] != 0 || level == 0) return;
+      if (reason_of(w) == nullptr || (levels & (1U << (level & 31))) == 0) {
+        implied = false;
+        return;
+      }
+      marks_[to_int(w)] = 1;
+      stack_.append(q);
+      to_clear_.append(q);
+    });
+    if (!implied) {
+      for (std::int32_t i = top; i < to_clear_.size; ++i) marks_[to_int(get_var(to_clear_.e[i]))] = 0;
+      to_clear_.size = top;
+      return false;
+    }
+  }
   return true;
 }
 
-// Removes the pivot (the last literal takes its place) and adds the antecedent's other literals,
-// each unless already marked. An at-most-one antecedent forced the pivot false because another
-// variable of its range is true: the negation of the first such variable is added.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::resolve(literal_array_access right, std::int32_t pivot_index) {
-  const variable pivot = get_var(learnt_clause_.get(pivot_index));
-  learnt_clause_.swap_and_remove(pivot_index);
-  const literal* const lits = right.data();
-  const std::int32_t n = right.length();
-  if (lits[0] == literal{0}) {
-    const std::int32_t from = to_int(get_var(lits[1]));
-    const std::int32_t to = to_int(get_var(lits[n - 1]));
-    for (std::int32_t v = from; v <= to; ++v) {
-      if (value(variable{v}) != variable_value::true_) continue;
-      const literal l = -variable{v};
-      if (!mark(l)) {
-        learnt_clause_.append(l);
-        mark(l) = true;
-      }
-      break;
-    }
-    return;
+void dpll<user_context, check>::search_state::clear_marks() noexcept {
+  for (std::int32_t i = 0; i < to_clear_.size; ++i) marks_[to_int(get_var(to_clear_.e[i]))] = 0;
+  to_clear_.clear();
+}
+
+// Hands the clause over in a block of its exact size, jumps and asserts. A clause of one literal is
+// never watched: its literal holds at level 0 for good.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep) {
+  const std::int32_t n = learnt_.size;
+  const literal_array_access c = internals::allocate_clause(n);
+  std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
+  unassign_all(a.jump_level);
+  if (n == 1 || keep) {
+    f_.append_clause(c);
+  } else {
+    f_.append_learnt(c, a.lbd, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
   }
-  for (std::int32_t i = 0; i < n; ++i) {
-    const literal l = lits[i];
-    if (get_var(l) == pivot || mark(l)) continue;
-    learnt_clause_.append(l);
-    mark(l) = true;
-  }
+  assign(c.data()[0], c.bounds());
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c, bool keep) {
+  if (decision_level_ == 0) return false;
+  ++conflicts_;
+  learn(analyze(c), keep);
+  return true;
 }
 
 }  // namespace nubrix

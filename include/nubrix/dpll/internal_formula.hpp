@@ -14,7 +14,7 @@ auto dpll<user_context, check>::internal_formula::create(literal first, literal 
   const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
   const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
   void* block = internals::allocate(sizeof(internal_formula) + n * sizeof(watch_list));
-  auto* f = ::new (block) internal_formula{first, last, clauses};
+  auto* f = ::new (block) internal_formula{first, last, clauses, learnt_vectors::empty_vector};
   watch_list* lists = f->lists();
   for (std::size_t i = 0; i < n; ++i) ::new (lists + i) watch_list{};
   return f;
@@ -42,18 +42,19 @@ requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
   assert(c.length() >= 2);
   const literal* lits = c.data();
+  array_bounds* const block = c.bounds();
   if (lits[0] == literal{0}) {
     // At most one of from .. to: one entry in the list of -v for every v of the range.
-    const watcher w{literal{0}, literal{0}, c};
+    const watcher w{literal{0}, literal{0}, block};
     const std::int64_t from = to_int(lits[1]);
     const std::int64_t to = to_int(lits[c.length() - 1]);
     for (std::int64_t lit = from; lit <= to; ++lit) occurs_list(-variable{static_cast<std::int32_t>(lit)}).append(w);
   } else if (c.length() == 2) {
-    occurs_list(lits[0]).append(watcher{lits[1], lits[0], c});
-    occurs_list(lits[1]).append(watcher{lits[0], lits[1], c});
+    occurs_list(lits[0]).append(watcher{lits[1], lits[0], block});
+    occurs_list(lits[1]).append(watcher{lits[0], lits[1], block});
   } else {
-    occurs_list(lits[0]).append(watcher{lits[1], literal{0}, c});
-    occurs_list(lits[1]).append(watcher{lits[0], literal{0}, c});
+    occurs_list(lits[0]).append(watcher{lits[1], literal{0}, block});
+    occurs_list(lits[1]).append(watcher{lits[0], literal{0}, block});
   }
 }
 
@@ -71,8 +72,24 @@ void dpll<user_context, check>::internal_formula::append_clause(literal_array_ac
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::append_learnt(literal_array_access c, std::int32_t lbd,
+                                                                std::int32_t age) {
+  assert(c.length() >= 2);
+  try {
+    learnts.append(learnt_record{c.bounds(), lbd, age});
+  } catch (...) {
+    free(c);
+    throw;
+  }
+  append_watcher(c);
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::destroy() noexcept {
   formulas::free_all(clauses);
+  for (std::int32_t i = 0; i < learnts.size; ++i) free(literal_array_access(learnts.e[i].clause));
+  learnts.destroy();
   destroy_watch_lists();
 }
 

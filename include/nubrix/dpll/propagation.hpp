@@ -9,108 +9,115 @@
 
 namespace nubrix {
 
-// Takes the literals made false off the queue, the last pushed first, and walks the watch list of
-// each. Literals assigned during a walk wait on the queue until the walk ends. An entry of a long
-// clause is passed over when its blocking literal is true; otherwise the false literal goes to the
-// clause's second position and a true or unset replacement takes over its watch, or the clause is
-// unit (its first literal is assigned) or violated (conflict). Binary clauses and at-most-one
-// constraints are handled from the entry and the model alone and never move.
+// Takes the literals of the trail in order and walks the watch list of the negation of each, the
+// literal that has just become false. An entry of a long clause is passed over when its blocking
+// literal is true; otherwise the false literal goes to the clause's second position and a true or
+// unset replacement takes over its watch, or the clause is unit (its first literal is assigned) or
+// violated (conflict). Binary clauses are handled from the entry alone, at-most-one ranges from the
+// entry and the values of their range; neither ever moves. The list is compacted as it is walked,
+// so leaving an entry costs nothing.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::unit_propagate() {
-  while (!to_propagate_.is_empty()) {
-    const literal being_propagated = to_propagate_.pop();
-    watch_list& watchers = watches_[to_int(being_propagated)];
-    std::int32_t watch_count = watchers.length();
-    std::int32_t j = 1;
-    while (j <= watch_count) {
-      watcher* const w = watchers.get_access(j);
+auto dpll<user_context, check>::search_state::propagate() -> conflict {
+  while (propagated_ < trail_size_) {
+    const literal now_true = trail_[propagated_++];
+    const literal now_false = -now_true;
+    watch_list& list = watches_[to_int(now_false)];
+    watcher* read = list.e;
+    watcher* write = list.e;
+    watcher* const end = list.e + list.size;
+    conflict found;
 
-      if (w->blit == literal{0}) {
-        // At most one of from .. to, and get_var(being_propagated) has just become true.
-        const literal_array_access amo = w->literals;
-        const std::int32_t from = to_int(get_var(amo.data()[1]));
-        const std::int32_t to = to_int(get_var(amo.data()[amo.length() - 1]));
-        const variable now_true = get_var(being_propagated);
-        for (std::int32_t v = from; v <= to; ++v) {
-          const variable var{v};
-          switch (value(var)) {
-            case variable_value::unset:
-              assign(var, false, amo);
-              break;
-            case variable_value::false_:
-              break;
-            case variable_value::true_:
-              if (var == now_true) break;
-              setup_backjump(-var, being_propagated);
-              clear_propagation();
-              return false;
-          }
+    while (read != end) {
+      const watcher w = *read++;
+
+      if (w.other != literal{0}) {
+        // Binary clause: blit is the other literal.
+        *write++ = w;
+        const variable_value x = val(w.blit);
+        if (x == variable_value::true_) continue;
+        if (x == variable_value::unset) {
+          assign(w.blit, w.clause);
+          continue;
         }
-        ++j;
-        continue;
+        found = conflict{conflict::kind::clause, w.clause};
+        break;
       }
 
-      if (w->other != literal{0}) {
-        // Binary clause: blit is the other literal.
-        switch (val(w->blit)) {
-          case variable_value::true_:
+      if (w.blit == literal{0}) {
+        // At most one of from .. to, and get_var(now_true) has just become true.
+        *write++ = w;
+        const literal* const range = clause_literals(w.clause);
+        const std::int32_t from = to_int(range[1]);
+        const std::int32_t to = to_int(range[w.clause->last - w.clause->first]);
+        const variable cause = get_var(now_true);
+        for (std::int32_t v = from; v <= to; ++v) {
+          const variable var{v};
+          const variable_value x = val(+var);
+          if (x == variable_value::unset) {
+            assign(-var, w.clause, cause);
+          } else if (x == variable_value::true_ && var != cause) {
+            found = conflict{conflict::kind::pair, nullptr, -var, now_false};
             break;
-          case variable_value::unset:
-            assign(get_var(w->blit), is_positive(w->blit), w->literals);
-            break;
-          case variable_value::false_:
-            setup_backjump(w->literals);
-            clear_propagation();
-            return false;
+          }
         }
-        ++j;
+        if (found) break;
         continue;
       }
 
       // Clause of three or more literals, watched on its first two.
-      if (val(w->blit) == variable_value::true_) {
-        ++j;
+      if (val(w.blit) == variable_value::true_) {
+        *write++ = w;
         continue;
       }
-      const literal_array_access lits = w->literals;
-      literal* const p = lits.data();
-      const std::int32_t n = lits.length();
-      if (p[0] == being_propagated) std::swap(p[0], p[1]);
-      const literal other_lit = p[0];
-      w->blit = other_lit;
-      if (val(other_lit) == variable_value::true_) {
-        ++j;
+      literal* const lits = clause_literals(w.clause);
+      if (lits[0] == now_false) std::swap(lits[0], lits[1]);
+      const literal first = lits[0];
+      const watcher kept{first, literal{0}, w.clause};
+      if (first != w.blit && val(first) == variable_value::true_) {
+        *write++ = kept;
         continue;
       }
+      const std::int32_t n = w.clause->last - w.clause->first + 1;
       std::int32_t k = 2;
-      while (k < n && val(p[k]) == variable_value::false_) ++k;
+      while (k < n && val(lits[k]) == variable_value::false_) ++k;
       if (k < n) {
         // A true or unset literal takes over the watch; the entry moves to its list.
-        p[1] = p[k];
-        p[k] = being_propagated;
-        watches_[to_int(p[1])].append(*w);
-        watchers.swap_and_remove(j);
-        --watch_count;
+        lits[1] = lits[k];
+        lits[k] = now_false;
+        watches_[to_int(lits[1])].append(kept);
         continue;
       }
-      if (val(other_lit) == variable_value::false_) {
-        setup_backjump(lits);
-        clear_propagation();
-        return false;
+      *write++ = kept;
+      if (val(first) == variable_value::false_) {
+        found = conflict{conflict::kind::clause, w.clause};
+        break;
       }
-      assign(get_var(other_lit), is_positive(other_lit), lits);
-      ++j;
+      assign(first, w.clause);
     }
+
+    if (found) {
+      while (read != end) *write++ = *read++;
+      list.size = static_cast<std::int32_t>(write - list.e);
+      return found;
+    }
+    list.size = static_cast<std::int32_t>(write - list.e);
   }
-  return true;
+  return conflict{};
 }
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::propagate_and_learn() {
-  while (!unit_propagate()) {
-    if (!backjump()) return false;
+  for (;;) {
+    const conflict c = propagate();
+    if (!c) break;
+    if (!resolve_conflict(c, false)) return false;
+  }
+  if (conflicts_ >= next_reduction_) {
+    reduce_learnts();
+    reduction_step_ += 300;
+    next_reduction_ = conflicts_ + reduction_step_;
   }
   return true;
 }

@@ -9,13 +9,13 @@ namespace nubrix {
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::check_assign(variable var, bool value, literal_array_access antecedent) {
-  const variable_value actual = this->value(var);
+bool dpll<user_context, check>::search_state::check_assign(literal l, array_bounds* antecedent) {
+  const variable_value actual = val(l);
   if (actual == variable_value::unset) {
-    assign(var, value, antecedent);
-    return unit_propagate();
+    assign(l, antecedent);
+    return !propagate();
   }
-  return actual == (value ? variable_value::true_ : variable_value::false_);
+  return actual == variable_value::true_;
 }
 
 // Level 0 first: the model's preset entries, then every clause of one literal, in formula order. A
@@ -31,13 +31,12 @@ bool dpll<user_context, check>::search_state::search() {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::run() {
-  if (!unit_propagate()) return cleanup(false);
+  if (propagate()) return cleanup(false);
   for (std::int32_t i = f_.clauses.first_index(); f_.clauses.has_element(i); i = f_.clauses.next(i)) {
     const literal_array_access c = f_.clauses.get(i);
     if (c.is_empty()) return cleanup(false);
     if (c.length() != 1) continue;
-    const literal l = c.data()[0];
-    if (!check_assign(get_var(l), is_positive(l), c)) return cleanup(false);
+    if (!check_assign(c.data()[0], c.bounds())) return cleanup(false);
   }
   for (;;) {
     while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {

@@ -7,10 +7,10 @@
 
 namespace nubrix {
 
-// All working data of one search. The caller's model is the assignment, written in place. Levels
-// only grow along the order of assignment (every assignment is made at the current level, and a
-// jump undoes whole levels), so the variables assigned, kept in that order, let undoing levels cost
-// what is undone rather than a pass over every variable.
+// All working data of one search. The caller's model is the assignment, written in place. The
+// literals made true are kept on a trail in the order of assignment; levels never decrease along
+// it (every assignment is made at the current level, and a jump undoes whole levels), so undoing
+// levels pops a suffix, and the part of the trail not yet propagated is the propagation queue.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
@@ -24,12 +24,30 @@ class dpll<user_context, check>::search_state {
   // cleanup(). Raises std::bad_alloc and whatever check raises.
   bool search();
 
-  // Releases the tables, the queue and the learnt-clause block, and destroys the internal formula
-  // (every clause and list; the record itself stays). Returns result.
+  // Releases the tables and the scratch lists, and destroys the internal formula (every clause and
+  // list; the record itself stays). Returns result.
   bool cleanup(bool result) noexcept;
 
  private:
   friend struct testing::dpll_access;
+
+  // How a variable got its value.
+  struct var_record {
+    std::int32_t level;    // decision level of the assignment; 0 while unset
+    variable cause;        // forced false by an at-most-one range: the range's true variable, else 0
+    array_bounds* reason;  // the clause or range that forced it; null for a decision or a preset entry
+  };
+  static_assert(sizeof(var_record) == 16);
+
+  // What propagation ran into: a clause whose literals are all false, two true variables of one
+  // at-most-one range, or (only from the theory step) the current decisions, all of which the
+  // theory rejected together.
+  struct conflict {
+    enum class kind : std::uint8_t { none, clause, pair, decisions } what = kind::none;
+    array_bounds* clause = nullptr;  // kind::clause: the violated clause
+    literal first{0}, second{0};     // kind::pair: the negations of the two true variables
+    explicit operator bool() const noexcept { return what != kind::none; }
+  };
 
   // Allocates the tables and counts the unset entries of m; the entries already set become level-0
   // facts with no antecedent, queued for propagation.
@@ -38,31 +56,29 @@ class dpll<user_context, check>::search_state {
   bool run();
 
   // --- assignment ---
-  std::int32_t& level_of(variable v) noexcept { return lit_decisions_[to_int(v)]; }
-  literal_array_access& antecedent_of(variable v) noexcept { return lit_antecedents_[to_int(v)]; }
-  bool& mark(literal l) noexcept { return learnt_mask_[to_int(l)]; }
+  std::int32_t level_of(variable v) const noexcept { return vars_[to_int(v)].level; }
+  array_bounds* reason_of(variable v) const noexcept { return vars_[to_int(v)].reason; }
   variable_value& value(variable v) noexcept { return values_[to_int(v) - value_base_]; }
 
   // The value of literal x: the value of its variable, with true and false exchanged when x < 0.
   // Kept per literal beside the model, so that the hot loops read it with one load.
-  variable_value val(literal x) noexcept { return lit_values_[to_int(x)]; }
+  variable_value val(literal x) const noexcept { return lit_values_[to_int(x)]; }
 
-  // Gives var the value at the current level, records the antecedent (null for a decision) and
-  // queues the literal that became false. var must be unset.
-  void assign(variable var, bool value, literal_array_access antecedent) {
-    assert(this->value(var) == variable_value::unset);
-    set_value(var, value ? variable_value::true_ : variable_value::false_);
-    level_of(var) = decision_level_;
-    antecedent_of(var) = antecedent;
-    trail_[trail_size_++] = var;
+  // Makes literal l true at the current level with the given reason (null for a decision) and puts
+  // it on the trail, where propagation will find it. Its variable must be unset.
+  void assign(literal l, array_bounds* reason, variable cause = variable{0}) noexcept {
+    const variable var = get_var(l);
+    assert(value(var) == variable_value::unset);
+    set_value(var, is_positive(l) ? variable_value::true_ : variable_value::false_);
+    vars_[to_int(var)] = var_record{decision_level_, cause, reason};
+    trail_[trail_size_++] = l;
     --unassigned_left_;
-    add_to_propagate(value ? -var : +var);
   }
 
-  // Makes var unset; its antecedent entry is left stale and is never read for an unset variable.
+  // Makes var unset; its reason is left stale and is never read for an unset variable.
   void unassign(variable var) noexcept {
     set_value(var, variable_value::unset);
-    level_of(var) = 0;
+    vars_[to_int(var)].level = 0;
     ++unassigned_left_;
   }
 
@@ -74,42 +90,55 @@ class dpll<user_context, check>::search_state {
     lit_values_[-to_int(var)] = negation[static_cast<std::uint8_t>(x)];
   }
 
-  // Undoes every assignment above `level`; first_unset moves down to the lowest variable undone and
-  // is left as it was when nothing is undone.
+  // Undoes every assignment above `level`, which becomes the current level; first_unset moves down
+  // to the lowest variable undone and is left as it was when nothing is undone.
   void unassign_all(std::int32_t level) noexcept;
 
-  void add_to_propagate(literal l) { to_propagate_.append(l); }
-  void clear_propagation() noexcept { to_propagate_.clear(); }
-
   // Decides the lowest unset variable at or after first_unset true, at a new level.
-  void decide();
+  void decide() noexcept;
 
   // --- propagation ---
-  // Propagates the queue to a fixpoint. True: the queue is empty and no clause is violated. False: a
-  // conflict has been set up for backjump() and the queue emptied.
-  bool unit_propagate();
+  // Propagates the trail from its first unpropagated literal to a fixpoint. Returns no conflict
+  // when every literal on the trail is propagated and no clause is violated; otherwise the first
+  // conflict met, with the rest of the trail left unpropagated.
+  conflict propagate();
 
   // Propagates, and learns from every conflict, until a fixpoint: false when a conflict is met at
   // level 0 (there is no model).
   bool propagate_and_learn();
 
   // --- conflict analysis ---
-  // Starts the analysis of a clause whose literals are all false, one at least at the current level.
-  void setup_backjump(literal_array_access conflicting_clause);
-  // Starts the analysis of two true variables of one at-most-one range, as the clause (first, second).
-  void setup_backjump(literal first_lit, literal second_lit);
-  // Starts the analysis of the clause that excludes the current decisions, the negation of each.
-  void setup_backjump_on_decisions();
-  // Learns the first-UIP clause, jumps to the highest level among its other literals and asserts
-  // its literal of the current level. False when the conflict is at level 0.
-  bool backjump();
-  // Resolves the clause being learnt, at position pivot_index, with the antecedent of its pivot.
-  void resolve(literal_array_access right, std::int32_t pivot_index);
+  // The clause learnt from a conflict: where the search jumps and how many levels it spans.
+  struct analysis {
+    std::int32_t jump_level;  // the highest level among its literals but the first; 0 for one literal
+    std::int32_t lbd;         // the number of distinct levels among its literals
+  };
+  // Derives into learnt_ the first-UIP clause of `c`, met at the current level (above 0), with
+  // every literal of level 0 left out and every literal implied by the others removed: its literal
+  // of the current level first, a literal of the highest other level second.
+  analysis analyze(const conflict& c);
+  // Makes learnt_ a clause of the search (for good when `keep`, else one that reduction may
+  // release), undoes the levels above the jump level and asserts the clause's first literal there.
+  void learn(const analysis& a, bool keep);
+  // Calls fn with every literal of the clause or range that forced var, except var's own.
+  template <typename function>
+  void for_each_reason_literal(variable var, function fn) const;
+  // Whether the false literal l of the learnt clause is implied by the clause's other literals,
+  // following reasons down to them; `levels` has bit (level mod 32) set for each of their levels.
+  // Marks what it proves implied, and lists it in to_clear_.
+  bool redundant(literal l, std::uint32_t levels);
+  // Clears the marks of the variables listed in to_clear_ and empties the list.
+  void clear_marks() noexcept;
+
+  // --- learnt clause reduction ---
+  // Releases the less useful half of the learnt clauses that reduction may release, never one
+  // that is the reason of a current assignment or of literal block distance two or less.
+  void reduce_learnts();
 
   // --- the search and the theory ---
-  // Assigns a unit clause's literal at level 0 and propagates; false when var already has the other
-  // value or propagation meets a conflict.
-  bool check_assign(variable var, bool value, literal_array_access antecedent);
+  // Assigns a unit clause's literal at level 0 and propagates; false when its variable already
+  // has the other value or propagation meets a conflict.
+  bool check_assign(literal l, array_bounds* antecedent);
   // Asks the theory about the completed model; see theory_step.hpp. Returns accepted, or rejected and
   // the search goes on, or there is no model.
   enum class verdict : std::uint8_t { accepted, go_on, no_model };
@@ -120,6 +149,8 @@ class dpll<user_context, check>::search_state {
   // Puts the two best literals of a new clause first: non-false ones, then the false ones of the
   // highest levels. Returns the number of non-false literals.
   std::int32_t reorder_clause(literal_array_access c) noexcept;
+  // Analyses c as a conflict at the current level and learns from it; false when the level is 0.
+  bool resolve_conflict(const conflict& c, bool keep);
 
   // Inputs of the search.
   internal_formula& f_;        // the clauses and watch lists; learnt clauses are added to it
@@ -128,19 +159,26 @@ class dpll<user_context, check>::search_state {
   variable_or_null min_vars_;  // decide no variable once first_unset has passed it
 
   // Fields of the search.
-  std::int32_t unassigned_left_ = 0;                  // variables of m that are unset
-  variable first_unset_{1};                           // decide() looks from here; every variable below it is set
-  std::int32_t decision_level_ = 0;                   // current decision level, 0 before the first decision
-  std::int32_t* lit_decisions_ = nullptr;             // decision level of each variable 0 .. last, 0 while unset
-  literal_array_access* lit_antecedents_ = nullptr;   // clause that forced each variable, null if decided
-  variable* trail_ = nullptr;                         // the variables assign() has set, in order: levels never decrease
-  std::int32_t trail_size_ = 0;                       // entries in use in trail_, 0 .. last
-  internals::literal_vectors::vector to_propagate_;   // literals made false and not yet propagated (a stack)
-  internals::literal_vectors::vector learnt_clause_;  // the clause being learnt; owns its block until handed over
-  bool* learnt_mask_block_ = nullptr;                 // the mask's block, literals -last .. last
-  bool* learnt_mask_ = nullptr;                 // entry of literal 0 in that block: marks the learnt clause's literals
-  variable_value* lit_values_block_ = nullptr;  // the values of the literals -last .. last
-  variable_value* lit_values_ = nullptr;        // entry of literal 0 in that block: val(l) is lit_values_[l]
+  std::int32_t unassigned_left_ = 0;             // variables of m that are unset
+  variable first_unset_{1};                      // decide() looks from here; every variable below it is set
+  std::int32_t decision_level_ = 0;              // current decision level, 0 before the first decision
+  var_record* vars_ = nullptr;                   // level, cause and reason of each variable 0 .. last
+  literal* trail_ = nullptr;                     // the literals made true, in order; at most one per variable
+  std::int32_t trail_size_ = 0;                  // entries in use in trail_, 0 .. last
+  std::int32_t propagated_ = 0;                  // trail_[0 .. propagated_ - 1] are propagated; the rest is queued
+  std::int32_t* level_starts_ = nullptr;         // level_starts_[k]: trail position of level k + 1's decision
+  std::uint8_t* marks_ = nullptr;                // per variable 0 .. last: 1 while analysis has met it, else 0
+  std::uint32_t* level_stamps_ = nullptr;        // per level 0 .. last: the conflict that last counted it
+  internals::literal_vectors::vector learnt_;    // the clause being learnt (scratch, reused)
+  internals::literal_vectors::vector to_clear_;  // variables whose mark analysis must clear, as literals
+  internals::literal_vectors::vector stack_;     // scratch of redundant()
+  variable_value* lit_values_block_ = nullptr;   // the values of the literals -last .. last
+  variable_value* lit_values_ = nullptr;         // entry of literal 0 in that block: val(l) is lit_values_[l]
+
+  // Counters and the reduction schedule.
+  std::int64_t conflicts_ = 0;          // conflicts analysed so far
+  std::int64_t next_reduction_ = 2000;  // conflicts_ at which reduce_learnts() next runs
+  std::int64_t reduction_step_ = 2000;  // conflicts between two reductions; grows by 300 each time
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;  // m's entries
@@ -159,24 +197,28 @@ void dpll<user_context, check>::search_state::start() {
   if (last_ >= 1 && m_.first() <= last_) watches_ = &f_.occurs_list(literal{0});
 
   const auto slots = static_cast<std::size_t>(last_ < 0 ? 0 : last_) + 1;  // variables 0 .. last
-  lit_decisions_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-  std::memset(lit_decisions_, 0, slots * sizeof(std::int32_t));
-  lit_antecedents_ = static_cast<literal_array_access*>(internals::allocate(slots * sizeof(literal_array_access)));
-  for (std::size_t v = 0; v < slots; ++v) ::new (lit_antecedents_ + v) literal_array_access{};
-  trail_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
-  learnt_mask_block_ = static_cast<bool*>(internals::allocate(2 * slots - 1));
-  learnt_mask_ = learnt_mask_block_ + (slots - 1);
+  vars_ = static_cast<var_record*>(internals::allocate(slots * sizeof(var_record)));
+  for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, variable{0}, nullptr};
+  trail_ = static_cast<literal*>(internals::allocate(slots * sizeof(literal)));
+  level_starts_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
+  marks_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+  std::memset(marks_, 0, slots);
+  level_stamps_ = static_cast<std::uint32_t*>(internals::allocate(slots * sizeof(std::uint32_t)));
+  std::memset(level_stamps_, 0, slots * sizeof(std::uint32_t));
   lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
   lit_values_ = lit_values_block_ + (slots - 1);
   std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
   for (std::int32_t v = m_.first(); v <= last_; ++v) {
-    const variable_value x = value(variable{v});
-    set_value(variable{v}, x);
+    const variable var{v};
+    const variable_value x = value(var);
     if (x == variable_value::unset) {
+      set_value(var, x);
       ++unassigned_left_;
     } else {
-      add_to_propagate(x == variable_value::true_ ? -variable{v} : +variable{v});
+      value(var) = variable_value::unset;
+      ++unassigned_left_;
+      assign(x == variable_value::true_ ? +var : -var, nullptr);
     }
   }
 }
@@ -184,20 +226,22 @@ void dpll<user_context, check>::search_state::start() {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
-  internals::release(lit_decisions_);
-  lit_decisions_ = nullptr;
-  internals::release(lit_antecedents_);
-  lit_antecedents_ = nullptr;
+  internals::release(vars_);
+  vars_ = nullptr;
   internals::release(trail_);
   trail_ = nullptr;
-  internals::release(learnt_mask_block_);
-  learnt_mask_block_ = learnt_mask_ = nullptr;
+  internals::release(level_starts_);
+  level_starts_ = nullptr;
+  internals::release(marks_);
+  marks_ = nullptr;
+  internals::release(level_stamps_);
+  level_stamps_ = nullptr;
   internals::release(lit_values_block_);
   lit_values_block_ = lit_values_ = nullptr;
-  to_propagate_.destroy();
-  to_propagate_ = internals::literal_vectors::empty_vector;
-  learnt_clause_.destroy();
-  learnt_clause_ = internals::literal_vectors::empty_vector;
+  for (auto* list : {&learnt_, &to_clear_, &stack_}) {
+    list->destroy();
+    *list = internals::literal_vectors::empty_vector;
+  }
   f_.destroy();
   return result;
 }
@@ -205,22 +249,27 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) noexcept {
+  if (level >= decision_level_) return;
+  const std::int32_t start = level_starts_[level];
   variable lowest{0};
-  while (trail_size_ > 0 && level_of(trail_[trail_size_ - 1]) > level) {
-    const variable var = trail_[--trail_size_];
+  for (std::int32_t i = trail_size_ - 1; i >= start; --i) {
+    const variable var = get_var(trail_[i]);
     unassign(var);
     if (to_int(lowest) == 0 || var < lowest) lowest = var;
   }
+  trail_size_ = start;
+  if (propagated_ > start) propagated_ = start;
+  decision_level_ = level;
   if (to_int(lowest) != 0) first_unset_ = lowest;
 }
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::decide() {
+void dpll<user_context, check>::search_state::decide() noexcept {
   const variable var = decisions::first_unassigned(m_, first_unset_);
   assert(to_int(var) != 0);
-  ++decision_level_;
-  assign(var, true, literal_array_access{});
+  level_starts_[decision_level_++] = trail_size_;
+  assign(+var, nullptr);
 }
 
 }  // namespace nubrix

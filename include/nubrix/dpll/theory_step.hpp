@@ -49,7 +49,8 @@ namespace dpll_detail {
 struct trouble {
   enum class kind : std::uint8_t { none, conflict, unit } what = kind::none;
   std::int32_t level = 0;  // conflict: highest level among its literals; unit: the level it became unit at
-  literal lit{0};          // unit: the literal to assert (0 for an at-most-one); conflict on a range: -a
+  literal lit{0};          // unit: the literal to assert (+a for an at-most-one whose true variable is a);
+                           // conflict on a range: -a
   literal other{0};        // conflict on a range: -b, a and b being two true variables of the range
   bool excludes = false;   // it rules out the assignment it was assessed under
 };
@@ -112,7 +113,7 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
       if (trues >= 2) {
         t = {trouble::kind::conflict, level_of(b), -a, -b, true};
       } else if (trues == 1 && unset > 0) {
-        t = {trouble::kind::unit, level_of(a), literal{0}, literal{0}, true};
+        t = {trouble::kind::unit, level_of(a), +a, literal{0}, true};
       }
       return t;
     }
@@ -153,9 +154,7 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
     if (c.length() > 1) f_.append_watcher(c);
   }
   if (!excluded) {
-    if (decision_level_ == 0) return false;
-    setup_backjump_on_decisions();
-    if (!backjump() || !propagate_and_learn()) return false;
+    if (!resolve_conflict(conflict{conflict::kind::decisions}, true) || !propagate_and_learn()) return false;
   }
 
   for (;;) {
@@ -174,23 +173,17 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
     }
     if (worst.what == trouble::kind::none) return true;
 
-    if (worst.level < decision_level_) {
-      decision_level_ = worst.level;
-      unassign_all(decision_level_);
-    }
+    unassign_all(worst.level);
     if (worst.what == trouble::kind::conflict) {
-      if (is_at_most_one(at)) {
-        setup_backjump(worst.lit, worst.other);
-      } else {
-        setup_backjump(at);
-      }
-      if (!backjump()) return false;
+      const conflict c = is_at_most_one(at) ? conflict{conflict::kind::pair, nullptr, worst.lit, worst.other}
+                                            : conflict{conflict::kind::clause, at.bounds()};
+      if (!resolve_conflict(c, false)) return false;
     } else if (is_at_most_one(at)) {
       const literal* const lits = at.data();
       for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[at.length() - 1])); ++v)
-        if (value(variable{v}) == variable_value::unset) assign(variable{v}, false, at);
+        if (value(variable{v}) == variable_value::unset) assign(-variable{v}, at.bounds(), get_var(worst.lit));
     } else {
-      assign(get_var(worst.lit), is_positive(worst.lit), at);
+      assign(worst.lit, at.bounds());
     }
     if (!propagate_and_learn()) return false;
   }

@@ -1,0 +1,79 @@
+// Reduction of the learnt clauses; part of <nubrix/dpll.hpp>.
+#ifndef NUBRIX_DPLL_REDUCTION_HPP
+#define NUBRIX_DPLL_REDUCTION_HPP
+
+#include <algorithm>
+#include <limits>
+
+#include <nubrix/dpll.hpp>
+#include <nubrix/dpll/search_state.hpp>
+
+namespace nubrix {
+
+// Ranks the learnt clauses, fewest levels first and among equals the newest first, and releases the
+// lower half, except clauses of two levels or fewer (kept for good: binary clauses among them) and
+// clauses that are the reason of a current assignment. The caller's clauses, theory entries and
+// clauses learnt from a rejection are not in this list and are never released. Every allocation
+// comes before the first release, so running out of memory leaves every clause owned once.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::reduce_learnts() {
+  // A released clause's first bound, set just before its entries are dropped and its block released.
+  constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
+  learnt_record* const records = f_.learnts.e;
+  const std::int32_t n = f_.learnts.size;
+  std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
+    return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
+  });
+
+  const auto locked = [&](array_bounds* c) {
+    const literal first = clause_literals(c)[0];
+    return val(first) == variable_value::true_ && reason_of(get_var(first)) == c;
+  };
+  // Mark the clauses to release and list, once each, the variables whose watch lists hold them.
+  std::int32_t releasing = 0;
+  for (std::int32_t i = n / 2; i < n; ++i) {
+    array_bounds* const c = records[i].clause;
+    if (records[i].lbd <= 2 || locked(c)) continue;
+    const literal* const lits = clause_literals(c);
+    for (const literal l : {lits[0], lits[1]}) {
+      const variable v = get_var(l);
+      if (marks_[to_int(v)] != 0) continue;
+      to_clear_.append(+v);
+      marks_[to_int(v)] = 1;
+    }
+    c->first = released;
+    ++releasing;
+  }
+  if (releasing == 0) {
+    clear_marks();
+    return;
+  }
+
+  for (std::int32_t i = 0; i < to_clear_.size; ++i) {
+    const variable v = get_var(to_clear_.e[i]);
+    for (watch_list* list : {&watches_[to_int(v)], &watches_[-to_int(v)]}) {
+      watcher* write = list->e;
+      for (watcher* read = list->e; read != list->e + list->size; ++read) {
+        const bool gone = read->other == literal{0} && read->blit != literal{0} && read->clause->first == released;
+        if (!gone) *write++ = *read;
+      }
+      list->size = static_cast<std::int32_t>(write - list->e);
+    }
+  }
+  clear_marks();
+
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (records[i].clause->first == released) {
+      free(literal_array_access(records[i].clause));
+    } else {
+      records[kept++] = records[i];
+    }
+  }
+  f_.learnts.size = kept;
+}
+
+}  // namespace nubrix
+
+#endif  // NUBRIX_DPLL_REDUCTION_HPP
