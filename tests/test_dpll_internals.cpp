@@ -63,8 +63,7 @@ struct dpll_access {
     std::vector<watch_triple> out;
     const auto& w = f->occurs_list(literal{l});
     for (std::int32_t j = 1; j <= w.length(); ++j)
-      out.emplace_back(to_int(w.get(j).blit), to_int(w.get(j).other),
-                       numbers_of(literal_array_access(w.get(j).clause)));
+      out.emplace_back(to_int(w.get(j).blit), w.get(j).next, numbers_of(literal_array_access(w.get(j).clause)));
     return out;
   }
   literal_array_access clause(std::int32_t i) { return f->clauses.get(i); }
@@ -164,11 +163,11 @@ using internal_formula_test = heap_test;
 
 TEST_F(internal_formula_test, entries_by_kind) {
   dpll_access a({{1, 2, 3}, {4, -7}, {0, 3, 5}, {0, 6, 4}, {5}}, unset_model(7));
-  EXPECT_EQ(a.list(1), (triples{{2, 0, {1, 2, 3}}}));
-  EXPECT_EQ(a.list(2), (triples{{1, 0, {1, 2, 3}}}));
+  EXPECT_EQ(a.list(1), (triples{{2, 2, {1, 2, 3}}}));
+  EXPECT_EQ(a.list(2), (triples{{1, 2, {1, 2, 3}}}));
   EXPECT_EQ(a.list(3), triples{});
-  EXPECT_EQ(a.list(4), (triples{{-7, 4, {4, -7}}}));
-  EXPECT_EQ(a.list(-7), (triples{{4, -7, {4, -7}}}));
+  EXPECT_EQ(a.list(4), (triples{{-7, 0, {4, -7}}}));
+  EXPECT_EQ(a.list(-7), (triples{{4, 0, {4, -7}}}));
   for (const std::int32_t l : {-3, -4, -5}) EXPECT_EQ(a.list(l), (triples{{0, 0, {0, 3, 5}}})) << l;
   EXPECT_EQ(a.list(5), triples{});
   EXPECT_EQ(a.list(-6), triples{}) << "a range from 6 down to 4 is empty";
@@ -274,7 +273,7 @@ TEST_F(propagation_test, binary_and_long_clauses) {
   ASSERT_FALSE(b.propagate());
   EXPECT_EQ(numbers_of(b.clause(1)), (entry{1, 4, 3, 2})) << "4 takes over the watch of 2";
   EXPECT_EQ(b.list(2), triples{});
-  EXPECT_EQ(b.list(4), (triples{{1, 0, {1, 4, 3, 2}}}));
+  EXPECT_EQ(b.list(4), (triples{{1, 2, {1, 4, 3, 2}}}));
 
   dpll_access c({{1, 2, 3}}, unset_model(3));
   c.assign(-3);

@@ -72,7 +72,8 @@ class dpll {
   struct watcher {
     literal blit;          // long clause: a literal whose truth shows it satisfied; binary: the other
                            // literal; at-most-one: 0
-    literal other;         // binary clause: the list's own literal; 0 for every other kind
+    std::int32_t next;     // long clause: the position (from 0) where the search for a new watch
+                           // resumes, 2 .. length - 1; 0 for a binary clause and an at-most-one range
     array_bounds* clause;  // the clause block, shared: entries never own it
   };
   static_assert(sizeof(watcher) == 16);

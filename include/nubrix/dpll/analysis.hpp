@@ -24,7 +24,7 @@ void dpll<user_context, check>::search_state::for_each_reason_literal(variable v
   const literal* const lits = clause_literals(r.reason);
   const std::int32_t n = r.reason->last - r.reason->first + 1;
   for (std::int32_t i = 0; i < n; ++i)
-    if (get_var(lits[i]) != var) fn(lits[i]);
+    if (get_var(lits[i]) != var && !fn(lits[i])) return;
 }
 
 // Walks the trail back from its end. Every literal of the conflict, and of each reason resolved
@@ -44,13 +44,14 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
     const variable v = get_var(q);
     const std::int32_t level = level_of(v);
     assert(val(q) == variable_value::false_);
-    if (marks_[to_int(v)] != 0 || level == 0) return;
+    if (marks_[to_int(v)] != 0 || level == 0) return true;
     marks_[to_int(v)] = 1;
     if (level == decision_level_) {
       ++open;
     } else {
       learnt_.append(q);
     }
+    return true;
   };
 
   switch (c.what) {
@@ -132,17 +133,17 @@ bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t
     const variable v = get_var(stack_.pop());
     bool implied = true;
     for_each_reason_literal(v, [&](literal q) {
-      if (!implied) return;
       const variable w = get_var(q);
       const std::int32_t level = level_of(w);
-      if (marks_[to_int(w)] != 0 || level == 0) return;
+      if (marks_[to_int(w)] != 0 || level == 0) return true;
       if (reason_of(w) == nullptr || (levels & (1U << (level & 31))) == 0) {
         implied = false;
-        return;
+        return false;
       }
       marks_[to_int(w)] = 1;
       stack_.append(q);
       to_clear_.append(q);
+      return true;
     });
     if (!implied) {
       for (std::int32_t i = top; i < to_clear_.size; ++i) marks_[to_int(get_var(to_clear_.e[i]))] = 0;

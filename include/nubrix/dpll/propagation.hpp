@@ -31,7 +31,7 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
     while (read != end) {
       const watcher w = *read++;
 
-      if (w.other != literal{0}) {
+      if (w.next == 0 && w.blit != literal{0}) {
         // Binary clause: blit is the other literal.
         *write++ = w;
         const variable_value x = val(w.blit);
@@ -73,18 +73,26 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
       literal* const lits = clause_literals(w.clause);
       if (lits[0] == now_false) std::swap(lits[0], lits[1]);
       const literal first = lits[0];
-      const watcher kept{first, literal{0}, w.clause};
+      watcher kept{first, w.next, w.clause};
       if (first != w.blit && val(first) == variable_value::true_) {
         *write++ = kept;
         continue;
       }
+      // Look for a replacement from where the last search stopped, round to the same place, so
+      // that long clauses are not read from their start every time.
       const std::int32_t n = w.clause->last - w.clause->first + 1;
-      std::int32_t k = 2;
+      std::int32_t k = w.next;
       while (k < n && val(lits[k]) == variable_value::false_) ++k;
+      if (k == n) {
+        k = 2;
+        while (k < w.next && val(lits[k]) == variable_value::false_) ++k;
+        if (k == w.next) k = n;
+      }
       if (k < n) {
         // A true or unset literal takes over the watch; the entry moves to its list.
         lits[1] = lits[k];
         lits[k] = now_false;
+        kept.next = k + 1 < n ? k + 1 : 2;
         watches_[to_int(lits[1])].append(kept);
         continue;
       }

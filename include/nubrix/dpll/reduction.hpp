@@ -55,7 +55,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
     for (watch_list* list : {&watches_[to_int(v)], &watches_[-to_int(v)]}) {
       watcher* write = list->e;
       for (watcher* read = list->e; read != list->e + list->size; ++read) {
-        const bool gone = read->other == literal{0} && read->blit != literal{0} && read->clause->first == released;
+        const bool gone = read->next != 0 && read->clause->first == released;
         if (!gone) *write++ = *read;
       }
       list->size = static_cast<std::int32_t>(write - list->e);

@@ -120,7 +120,8 @@ class dpll<user_context, check>::search_state {
   // Makes learnt_ a clause of the search (for good when `keep`, else one that reduction may
   // release), undoes the levels above the jump level and asserts the clause's first literal there.
   void learn(const analysis& a, bool keep);
-  // Calls fn with every literal of the clause or range that forced var, except var's own.
+  // Calls fn with every literal of the clause or range that forced var, except var's own, until fn
+  // returns false.
   template <typename function>
   void for_each_reason_literal(variable var, function fn) const;
   // Whether the false literal l of the learnt clause is implied by the clause's other literals,
