@@ -19,4 +19,8 @@ using sat = dpll<empty_context, empty_theory_check>;
 
 bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars) { return sat::solve(f, c, m, min_vars); }
 
+bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars, search_policy policy) {
+  return sat::solve(f, c, m, min_vars, policy);
+}
+
 }  // namespace nubrix::helpers

@@ -63,6 +63,10 @@ class dpll {
   // false when there is none. std::bad_alloc and exceptions from check propagate after everything
   // the search owns is released.
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars);
+  // The same, looking for models as `policy` says: with preferred (the above) and in_order the
+  // answer, the model and the sequence of check calls are the same; any_model may find others.
+  static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
+                    search_policy policy);
 
  private:
   friend struct testing::dpll_access;
@@ -143,6 +147,7 @@ struct dpll<user_context, check>::internal_formula {
 
 }  // namespace nubrix
 
+#include <nubrix/dpll/activity.hpp>
 #include <nubrix/dpll/analysis.hpp>
 #include <nubrix/dpll/internal_formula.hpp>
 #include <nubrix/dpll/propagation.hpp>

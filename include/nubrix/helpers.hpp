@@ -2,6 +2,7 @@
 #ifndef NUBRIX_HELPERS_HPP
 #define NUBRIX_HELPERS_HPP
 
+#include <nubrix/decisions.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/nubrix.hpp>
 
@@ -13,6 +14,8 @@ namespace nubrix::helpers {
 // caller's model over 1 .. n; entries already set are kept as facts. Returns true with the model in
 // m, false when there is none. Raises std::bad_alloc, after releasing everything it took over.
 bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars);
+// The same, looking for the model as `policy` says; search_policy::preferred is the above.
+bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars, search_policy policy);
 
 }  // namespace nubrix::helpers
 

@@ -46,6 +46,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
     assert(val(q) == variable_value::false_);
     if (marks_[to_int(v)] != 0 || level == 0) return true;
     marks_[to_int(v)] = 1;
+    if (activity_ != nullptr) bump(v);
     if (level == decision_level_) {
       ++open;
     } else {
@@ -184,6 +185,7 @@ bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c
   if (decision_level_ == 0) return false;
   ++conflicts_;
   learn(analyze(c), keep);
+  activity_increment_ *= 1 / 0.95;
   return true;
 }
 

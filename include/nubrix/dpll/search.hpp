@@ -39,10 +39,7 @@ bool dpll<user_context, check>::search_state::run() {
     if (!check_assign(c.data()[0], c.bounds())) return cleanup(false);
   }
   for (;;) {
-    while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
-      decide();
-      if (!propagate_and_learn()) return cleanup(false);
-    }
+    if (!assign_all()) return cleanup(false);
     switch (theory_step()) {
       case verdict::accepted:
         return cleanup(true);
@@ -57,6 +54,13 @@ bool dpll<user_context, check>::search_state::run() {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars) {
+  return solve(f, ctx, m, min_vars, search_policy::preferred);
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
+                                      search_policy policy) {
   assert(m.last() < std::numeric_limits<std::int32_t>::max());
   const bool is_empty = m.first() > m.last();
   const literal first = is_empty ? literal{1} : -variable{m.last()};
@@ -75,7 +79,9 @@ bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, m
   f = formulas::clause_vectors::empty_vector;
 
   const variable_or_null bound = to_int(min_vars) == 0 ? variable{m.last()} : min_vars;
-  search_state state(*internal, ctx, m, bound);
+  // The preferred model is the in-order search's only when every variable is decided.
+  if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
+  search_state state(*internal, ctx, m, bound, policy);
   bool r = false;
   try {
     r = state.search();

@@ -2,6 +2,8 @@
 #ifndef NUBRIX_DPLL_SEARCH_STATE_HPP
 #define NUBRIX_DPLL_SEARCH_STATE_HPP
 
+#include <algorithm>
+
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/internal_formula.hpp>
 
@@ -16,8 +18,9 @@ requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
  public:
   // A state over f, ctx and m that owns nothing yet; start() allocates its tables.
-  search_state(internal_formula& f, user_context& ctx, model& m, variable_or_null min_vars) noexcept
-      : f_(f), ctx_(ctx), m_(m), min_vars_(min_vars) {}
+  search_state(internal_formula& f, user_context& ctx, model& m, variable_or_null min_vars,
+               search_policy policy = search_policy::in_order) noexcept
+      : f_(f), ctx_(ctx), m_(m), min_vars_(min_vars), policy_(policy) {}
 
   // Runs the search to its end: returns true with an accepted model in m, false when there is none.
   // Releases everything the search owns on a normal return; after an exception the caller must call
@@ -75,8 +78,13 @@ class dpll<user_context, check>::search_state {
     --unassigned_left_;
   }
 
-  // Makes var unset; its reason is left stale and is never read for an unset variable.
+  // Makes var unset; its reason is left stale and is never read for an unset variable. With
+  // decisions by activity, its value is saved as its phase and it goes back into the heap.
   void unassign(variable var) noexcept {
+    if (phase_ != nullptr) {
+      phase_[to_int(var)] = value(var) == variable_value::true_ ? 1 : 0;
+      if (heap_position_[to_int(var)] < 0 && var <= min_vars_) heap_insert(var);
+    }
     set_value(var, variable_value::unset);
     vars_[to_int(var)].level = 0;
     ++unassigned_left_;
@@ -91,11 +99,33 @@ class dpll<user_context, check>::search_state {
   }
 
   // Undoes every assignment above `level`, which becomes the current level; first_unset moves down
-  // to the lowest variable undone and is left as it was when nothing is undone.
+  // to the lowest variable undone when that is below it.
   void unassign_all(std::int32_t level) noexcept;
 
   // Decides the lowest unset variable at or after first_unset true, at a new level.
   void decide() noexcept;
+  // Makes l true as the decision of a new level.
+  void decide_literal(literal l) noexcept {
+    level_starts_[decision_level_++] = trail_size_;
+    assign(l, nullptr);
+  }
+
+  // --- decisions by activity (activity.hpp) ---
+  // Until every variable up to min_vars is set: false when there is no model.
+  bool assign_all();
+  // How an excursion ended.
+  enum class excursion_end : std::uint8_t { witness, refuted, no_model };
+  // Searches by activity, with restarts, for a model that keeps the in-order decisions now on the
+  // trail (none when `keep_trail` is false); see activity.hpp.
+  excursion_end excursion(bool keep_trail);
+  // The unset variable of the highest activity up to min_vars; 0 when every one is set.
+  variable pick_by_activity() noexcept;
+  void bump(variable v) noexcept;
+  void heap_insert(variable v) noexcept;
+  void heap_up(std::int32_t i) noexcept;
+  void heap_down(std::int32_t i) noexcept;
+  // The i-th term (from 0) of the Luby sequence 1 1 2 1 1 2 4 ...
+  static std::int64_t luby(std::int64_t i) noexcept;
 
   // --- propagation ---
   // Propagates the trail from its first unpropagated literal to a fixpoint. Returns no conflict
@@ -176,6 +206,18 @@ class dpll<user_context, check>::search_state {
   variable_value* lit_values_block_ = nullptr;   // the values of the literals -last .. last
   variable_value* lit_values_ = nullptr;         // entry of literal 0 in that block: val(l) is lit_values_[l]
 
+  // Decisions by activity, allocated unless the policy is in_order.
+  search_policy policy_;                            // how models are looked for
+  double* activity_ = nullptr;                      // per variable: its share in recent conflicts
+  double activity_increment_ = 1;                   // what a bump adds; grows by 1/0.95 each conflict
+  variable* heap_ = nullptr;                        // variables by decreasing activity, a binary heap
+  std::int32_t heap_size_ = 0;                      // entries of heap_ in use
+  std::int32_t* heap_position_ = nullptr;           // per variable: its index in heap_, -1 when absent
+  std::uint8_t* phase_ = nullptr;                   // per variable: 1 when it was last true
+  std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
+  bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
+  internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
+
   // Counters and the reduction schedule.
   std::int64_t conflicts_ = 0;          // conflicts analysed so far
   std::int64_t next_reduction_ = 2000;  // conflicts_ at which reduce_learnts() next runs
@@ -210,6 +252,18 @@ void dpll<user_context, check>::search_state::start() {
   lit_values_ = lit_values_block_ + (slots - 1);
   std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
+  if (policy_ != search_policy::in_order) {
+    activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
+    std::fill_n(activity_, slots, 0.0);
+    heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
+    heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
+    std::fill_n(heap_position_, slots, -1);
+    phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+    std::memset(phase_, 1, slots);
+    witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+    for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
+  }
+
   for (std::int32_t v = m_.first(); v <= last_; ++v) {
     const variable var{v};
     const variable_value x = value(var);
@@ -239,7 +293,16 @@ bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
   level_stamps_ = nullptr;
   internals::release(lit_values_block_);
   lit_values_block_ = lit_values_ = nullptr;
-  for (auto* list : {&learnt_, &to_clear_, &stack_}) {
+  internals::release(activity_);
+  activity_ = nullptr;
+  internals::release(heap_);
+  heap_ = nullptr;
+  internals::release(heap_position_);
+  heap_position_ = nullptr;
+  internals::release(phase_);
+  internals::release(witness_);
+  phase_ = witness_ = nullptr;
+  for (auto* list : {&learnt_, &to_clear_, &stack_, &assumptions_}) {
     list->destroy();
     *list = internals::literal_vectors::empty_vector;
   }
@@ -261,7 +324,7 @@ void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) n
   trail_size_ = start;
   if (propagated_ > start) propagated_ = start;
   decision_level_ = level;
-  if (to_int(lowest) != 0) first_unset_ = lowest;
+  if (to_int(lowest) != 0 && lowest < first_unset_) first_unset_ = lowest;
 }
 
 template <typename user_context, auto check>

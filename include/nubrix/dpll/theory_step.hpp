@@ -29,6 +29,7 @@ auto dpll<user_context, check>::search_state::theory_step() -> verdict {
     formulas::free_all(explanation);
     return verdict::accepted;
   }
+  have_witness_ = false;  // the rejected model was the witness
   const std::int32_t first_new = f_.clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
     try {
