@@ -4,7 +4,10 @@
 Run through bench/compare, which installs the solvers and builds nubrix first. This script builds
 the instance sets, runs every instance on every solver in turn under a wall-clock limit, checks the
 answers and the models, and writes the results: a CSV of every run, a markdown report and a cactus
-plot. It exits 1 when any answer disagrees, any model fails its check or any run ends in an error.
+plot. Variants of nubrix (another build, or the same program with other options) run as extra
+columns, and their models are compared with nubrix's. It exits 1 when any answer disagrees, any
+model fails its check, a variant expected to print nubrix's model prints another, or any run ends in
+an error.
 """
 
 import argparse
@@ -182,6 +185,19 @@ class Solver:
     name: str
     program: str
     reads_native: bool  # reads the 'p cnf+' file; the others get the pairwise or trailer-free copy
+    args: tuple = ()  # a variant's arguments, given before the file
+    variant: bool = False  # a nubrix-like program from --variant or --baseline
+
+    @property
+    def compares_model(self):
+        """Whether its models are compared with nubrix's: the variants named nubrix-something."""
+        return self.variant and self.name.startswith("nubrix")
+
+    @property
+    def same_model(self):
+        """Whether it must print nubrix's model, the lexicographically greatest; a variant told
+        --any-model may print any other."""
+        return "--any-model" not in self.args
 
     def command(self, path, result_file):
         if self.name == "minisat":
@@ -190,7 +206,7 @@ class Solver:
             return [self.program, "-q", str(path)]
         if self.name == "cryptominisat":
             return [self.program, "--verb", "0", str(path)]
-        return [self.program, str(path)]  # nubrix, picosat
+        return [self.program, *self.args, str(path)]  # nubrix and its variants, picosat
 
     def answer(self, stdout, result_file):
         """The answer ("SAT", "UNSAT" or "") the solver wrote, and its model (list or None)."""
@@ -204,10 +220,25 @@ class Solver:
 
 
 PEERS = ("minisat", "cadical", "picosat", "cryptominisat")
+# The real formulas: ../shared/benchmarks beside the source tree.
+DEFAULT_BENCHMARKS = Path(__file__).resolve().parent.parent.parent / "shared" / "benchmarks"
 PACKAGES = {"minisat": "minisat", "cadical": "cadical", "picosat": "picosat", "cryptominisat": "cryptominisat"}
 
 
-def make_solvers(names, nubrix):
+def parse_variant(text):
+    """NAME=PROGRAM[,ARG...] -> a variant Solver; raises ValueError on a malformed one."""
+    name, equals, rest = text.partition("=")
+    program, *args = rest.split(",")
+    if not equals or not program:
+        raise ValueError(f"variant {text!r} is not NAME=PROGRAM[,ARG...]")
+    if not re.fullmatch(r"[A-Za-z0-9][A-Za-z0-9._+-]*", name):
+        raise ValueError(f"variant name {name!r}: letters, digits and . _ + - only")
+    if name in ("nubrix", *PEERS):
+        raise ValueError(f"variant name {name!r} is taken by a solver")
+    return Solver(name, program, True, tuple(a for a in args if a), True)
+
+
+def make_solvers(names, nubrix, variants=()):
     programs = {"nubrix": str(nubrix), "minisat": "minisat", "cadical": "cadical", "picosat": "picosat",
                 "cryptominisat": "cryptominisat5"}
     solvers = []
@@ -216,11 +247,23 @@ def make_solvers(names, nubrix):
         if shutil.which(program) is None:
             sys.exit(f"compare: {program} not found")
         solvers.append(Solver(name, program, name == "nubrix"))
+    for variant in variants:
+        if shutil.which(variant.program) is None:
+            sys.exit(f"compare: {variant.program} (variant {variant.name}) not found")
+        solvers.append(variant)
     return solvers
 
 
+def describe(solver):
+    """The solver's name, version and, for a variant, its arguments."""
+    text = f"{solver.name} {version(solver)}"
+    if solver.variant:
+        text += f" (`{' '.join([solver.program, *solver.args])}`)"
+    return text
+
+
 def version(solver):
-    if solver.name == "nubrix":
+    if solver.name == "nubrix" or solver.variant:
         out = subprocess.run([solver.program, "--version"], capture_output=True, text=True).stdout.split()
         return out[-1] if out else "?"
     out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", PACKAGES[solver.name]], capture_output=True, text=True)
@@ -240,6 +283,7 @@ class Run:
     exit_code: int
     model: str = "-"  # verified, failed, missing, or - (no model expected)
     note: str = ""
+    literals: frozenset = None  # a nubrix-like solver's model over the declared variables, while needed
 
     @property
     def solved(self):
@@ -283,7 +327,26 @@ def run_one(solver, instance, limit, scratch):
                 problem = f"the checker cannot read the instance: {e}"
             run.model = "verified" if problem is None else "failed"
             run.note = problem or ""
+            if solver.name == "nubrix" or solver.variant:
+                run.literals = model_over_declared(model, formula_of(instance.native).variables)
     return run, done
+
+
+def model_over_declared(model, variables):
+    """The literals of a printed model on the declared variables 1 .. variables, as a set."""
+    return frozenset(lit for lit in model if abs(lit) <= variables)
+
+
+def model_comparisons(runs, solvers):
+    """{variant name: whether its model equals nubrix's}, for the variants named nubrix-something
+    that answered SAT with a model on this instance, as nubrix did."""
+    by_name = {r.solver: r for r in runs}
+    ours = by_name.get("nubrix")
+    if ours is None or ours.status != "SAT" or ours.literals is None:
+        return {}
+    return {s.name: by_name[s.name].literals == ours.literals for s in solvers
+            if s.compares_model and s.name in by_name and by_name[s.name].status == "SAT"
+            and by_name[s.name].literals is not None}
 
 
 def last_line(text):
@@ -301,10 +364,14 @@ def formula_of(path):
     return _formulas[path]
 
 
-def problems_of(instance, runs):
+def problems_of(instance, runs, solvers=(), identical=None):
     """What is wrong with the runs of one instance: a list of (kind, text), kind being
-    "disagreement" or "error"."""
+    "disagreement" or "error". identical is model_comparisons' result: a variant expected to print
+    nubrix's model that printed another disagrees."""
     problems = []
+    for s in solvers:
+        if identical and identical.get(s.name) is False and s.same_model:
+            problems.append(("disagreement", f"{s.name}'s model differs from nubrix's"))
     answers = {r.solver: r.status for r in runs if r.solved}
     if len(set(answers.values())) > 1:
         problems.append(("disagreement", "answers differ: " + ", ".join(f"{s} {a}" for s, a in answers.items())))
@@ -402,6 +469,27 @@ def markdown_tables(runs, solvers, limit):
     return "\n".join(out)
 
 
+def model_section(solvers, tallies):
+    """For each variant named nubrix-something: how many of its models were nubrix's, and the
+    instances where they differ. tallies: {variant name: [compared count, list of Instances that differ]}."""
+    variants = [s for s in solvers if s.compares_model]
+    if not variants or "nubrix" not in [s.name for s in solvers]:
+        return ""
+    lines = ["## Models beside nubrix's\n",
+             "nubrix prints the lexicographically greatest model (variable 1 most significant, true before",
+             "false). On the instances where nubrix and a variant both answered SAT, the two models printed",
+             "(as sets of literals over the declared variables) are compared. A difference is a",
+             "disagreement, except for a variant given `--any-model`, which may print any model.\n"]
+    for s in variants:
+        compared, differ = tallies[s.name]
+        rule = "must be identical" if s.same_model else "may differ"
+        line = f"- {s.name} ({rule}): identical models: {compared - len(differ)} of {compared}"
+        if differ:
+            line += "; different on " + ", ".join(f"`{i.family}/{i.name}`" for i in differ)
+        lines.append(line + ".")
+    return "\n".join(lines) + "\n\n"
+
+
 def problem_section(title, entries):
     lines = [f"## {title}\n"]
     if not entries:
@@ -428,7 +516,7 @@ def cactus_plot(runs, solvers, limit, out_dir):
         scripts.append(f"set title '{title}: {total} instances, limit {limit:g} s'\n"
                        f"set xrange [0:{total}]\n"
                        "plot " + ", \\\n     ".join(plots))
-    colours = ["#d62728", "#1f77b4", "#2ca02c", "#9467bd", "#ff7f0e"]
+    colours = ["#d62728", "#1f77b4", "#2ca02c", "#9467bd", "#ff7f0e", "#8c564b", "#e377c2", "#17becf"]
     styles = "\n".join(f"set style line {i + 1} lc rgb '{colours[i % len(colours)]}' lw 2 dt {i + 1}"
                        for i in range(len(solvers)))
     script = f"""set terminal pngcairo size {700 * len(sets)},560 font 'sans,11'
@@ -450,25 +538,26 @@ unset multiplot
     return out_dir / "cactus.png"
 
 
-def write_report(path, runs, solvers, args, entries_by_kind, wall, plot):
+def write_report(path, runs, solvers, args, entries_by_kind, wall, plot, tallies):
     cpu = next((line.split(":", 1)[1].strip() for line in Path("/proc/cpuinfo").read_text().splitlines()
                 if line.startswith("model name")), platform.processor())
-    versions = ", ".join(f"{s.name} {version(s)}" for s in solvers)
+    versions = ", ".join(describe(s) for s in solvers)
     instances = len({r.instance.native for r in runs})
     text = f"""# nubrix beside established SAT solvers
 
 {instances} instances, {len(runs)} runs in {wall / 60:.1f} min on {os.cpu_count()} cores ({cpu}); one solver at a time.
-Solvers: {versions}, each with its default settings.
+Solvers: {versions}, each with its default settings unless arguments are shown.
 Time limit: {args.time_limit:g} s of wall clock per run (`timeout`). A time is the wall clock of the whole
 process, from start to exit: reading the file is included, and so is the start-up of the program,
 which dominates on small instances.
 
-nubrix reads the generated problems with their at-most-one groups as `p cnf+` ranges; the other
-solvers read the same problems with the groups written as pairwise clauses. For the real formulas,
-nubrix reads the files as they are; the other solvers read them too, except where one of them
-refuses the file: then all four read a copy with the same clauses in the same order, one clause a
-line and single spaces, without the SATLIB `%` trailer (MiniSat, CaDiCaL, PicoSAT and CryptoMiniSat
-all refuse the trailer; CryptoMiniSat also refuses a clause split over lines and tabs).
+nubrix and its variants read the generated problems with their at-most-one groups as `p cnf+`
+ranges; the other solvers read the same problems with the groups written as pairwise clauses. For
+the real formulas, nubrix and its variants read the files as they are; the other solvers read them
+too, except where one of them refuses the file: then all four read a copy with the same clauses in
+the same order, one clause a line and single spaces, without the SATLIB `%` trailer (MiniSat,
+CaDiCaL, PicoSAT and CryptoMiniSat all refuse the trailer; CryptoMiniSat also refuses a clause split
+over lines and tabs).
 `bench/dimacs_check.py` checks every model printed, whichever solver printed it, against the file
 nubrix read: the `p cnf+` form for the generated problems, the original for the real formulas.
 
@@ -476,14 +565,14 @@ nubrix read: the `p cnf+` form for the generated problems, the original for the 
 - *median / total*: over every instance of the family, a run that did not finish counted at the time
   limit (a median of `>{args.time_limit:g}` means that half the runs or more did not finish).
 - *nubrix / peer*: nubrix's total time over the peer's total time, both summed over the instances that
-  both solved (their number in brackets): above 1, nubrix took longer.
+  both solved (their number in brackets): above 1, nubrix took longer. Variants count as peers.
 
 {markdown_tables(runs, solvers, args.time_limit)}
 
 Cactus plot: `{plot.name}`: for each solver, its solved instances sorted by time; the k-th point
 is the time of its k-th fastest solve, so a line further right solves more, a lower one faster.
 
-{problem_section("Disagreements", entries_by_kind["disagreement"])}
+{model_section(solvers, tallies)}{problem_section("Disagreements", entries_by_kind["disagreement"])}
 
 {problem_section("Errors", entries_by_kind["error"])}
 """
@@ -498,7 +587,15 @@ def parse_arguments(argv):
                                 formatter_class=argparse.RawDescriptionHelpFormatter, epilog="""
 families: generated: random-50, random-100, random-150, random-200, queens, pigeonhole, colouring,
 mycielski, langford; real: the folders of the benchmark directory (uf20, flat/flat30, hole, ...).
-Patterns are shell-style: --families 'uf*,queens'.""")
+Patterns are shell-style: --families 'uf*,queens'.
+
+variants: --variant NAME=PROGRAM[,ARG...] adds a column for a nubrix-like program, run as
+'PROGRAM ARG... FILE' on the files nubrix reads and checked like every solver, e.g.
+  --variant nubrix-any=build/compare/tools/nubrix,--any-model
+  --baseline DIR    the same as --variant nubrix-before=DIR/tools/nubrix (an older build)
+bench/compare runs from the source tree: relative paths start there. A variant named nubrix-...
+has its models compared with nubrix's, which must be identical unless its arguments include
+--any-model; it appears in the ratio table as a peer.""")
     p.add_argument("--sets", default="generated,real", help="instance sets to run (default: generated,real)")
     p.add_argument("--families", default="", help="comma-separated patterns of family names (default: all)")
     p.add_argument("--solvers", default="nubrix," + ",".join(PEERS), help="solvers to run (default: all)")
@@ -506,9 +603,14 @@ Patterns are shell-style: --families 'uf*,queens'.""")
     p.add_argument("--per-family", type=int, default=None, metavar="N",
                    help="run at most N instances of each family, evenly spread (default: all)")
     p.add_argument("--quick", action="store_true", help="a short run: --per-family 3 --time-limit 2")
-    p.add_argument("--benchmarks", type=Path, default=Path("/work/shared/benchmarks"),
-                   help="directory of the real formulas (default /work/shared/benchmarks; skipped when absent)")
+    p.add_argument("--benchmarks", type=Path, default=DEFAULT_BENCHMARKS,
+                   help="directory of the real formulas (default ../shared/benchmarks beside the source tree; "
+                        "skipped when absent)")
     p.add_argument("--build", type=Path, default=Path("build/compare"), help="nubrix's build directory")
+    p.add_argument("--variant", action="append", default=[], metavar="NAME=PROGRAM[,ARG...]",
+                   help="another nubrix-like solver as a column (repeatable; see below)")
+    p.add_argument("--baseline", type=Path, default=None, metavar="DIR",
+                   help="an older nubrix build: --variant nubrix-before=DIR/tools/nubrix")
     p.add_argument("--out", type=Path, default=None, help="results directory (default BUILD/results)")
     args = p.parse_args(argv)
     if args.quick:
@@ -527,13 +629,22 @@ Patterns are shell-style: --families 'uf*,queens'.""")
             p.error(f"unknown solver {s!r}")
     if args.time_limit <= 0 or (args.per_family is not None and args.per_family < 1):
         p.error("the time limit and --per-family must be positive")
+    texts = args.variant + ([f"nubrix-before={args.baseline / 'tools' / 'nubrix'}"] if args.baseline else [])
+    try:
+        args.variants = [parse_variant(t) for t in texts]
+    except ValueError as e:
+        p.error(str(e))
+    names = [v.name for v in args.variants]
+    if len(set(names)) != len(names):
+        p.error(f"two variants share a name: {', '.join(names)}")
     return args
 
 
 def main(argv):
     args = parse_arguments(argv)
     tools = args.build / "tools"
-    solvers = make_solvers(args.solvers, tools / "nubrix")
+    solvers = make_solvers(args.solvers, tools / "nubrix", args.variants)
+    names = [s.name for s in solvers]
     instance_dir = args.build / "instances"
     args.out.mkdir(parents=True, exist_ok=True)
 
@@ -547,7 +658,7 @@ def main(argv):
             print(f"compare: {args.benchmarks} is absent: the real formulas are skipped")
     if not instances:
         sys.exit("compare: no instance matches the sets and families chosen")
-    print(f"compare: {len(instances)} instances, solvers {', '.join(args.solvers)}, "
+    print(f"compare: {len(instances)} instances, solvers {', '.join(names)}, "
           f"limit {args.time_limit:g} s, results in {args.out}", flush=True)
 
     scratch = args.out / "scratch"
@@ -555,6 +666,7 @@ def main(argv):
     failures = args.out / "failures"
     shutil.rmtree(failures, ignore_errors=True)
     runs, entries_by_kind = [], {"disagreement": [], "error": []}
+    tallies = {s.name: [0, []] for s in solvers if s.compares_model}
     start = time.perf_counter()
     family_start, family_runs = start, []
     with open(args.out / "run.log", "w") as log:
@@ -569,10 +681,17 @@ def main(argv):
                 log.write(f"{instance.family}/{instance.name} {solver.name} {run.status} {run.seconds:.3f} "
                           f"{run.model} {run.note}\n")
             _formulas.clear()
-            these.sort(key=lambda r: args.solvers.index(r.solver))
+            these.sort(key=lambda r: names.index(r.solver))
+            identical = model_comparisons(these, solvers)
+            for name, same in identical.items():
+                tallies[name][0] += 1
+                if not same:
+                    tallies[name][1].append(instance)
+            for r in these:
+                r.literals = None  # compared: no longer needed
             runs += these
             family_runs += these
-            for kind, text in problems_of(instance, these):
+            for kind, text in problems_of(instance, these, solvers, identical):
                 entries_by_kind[kind].append((instance, text))
                 failures.mkdir(exist_ok=True)
                 for solver_name, done in outputs.items():  # keep every output for the investigation
@@ -582,7 +701,7 @@ def main(argv):
                 print(f"compare: {kind}: {instance.native}: {text}", flush=True)
             last = index + 1 == len(instances) or instances[index + 1].family != instance.family
             if last:
-                solved = ", ".join(f"{s} {sum(r.solved for r in family_runs if r.solver == s)}" for s in args.solvers)
+                solved = ", ".join(f"{s} {sum(r.solved for r in family_runs if r.solver == s)}" for s in names)
                 count = len(family_runs) // len(solvers)
                 print(f"  {instance.set}/{instance.family}: {count} instances, solved: {solved} "
                       f"({time.perf_counter() - family_start:.0f} s)", flush=True)
@@ -598,7 +717,7 @@ def main(argv):
             w.writerow([r.instance.set, r.instance.family, r.instance.name, r.solver, r.file, r.instance.expected,
                         r.status, f"{r.seconds:.4f}", r.exit_code, r.model, r.note])
     plot = cactus_plot(runs, solvers, args.time_limit, args.out)
-    report = write_report(args.out / "report.md", runs, solvers, args, entries_by_kind, wall, plot)
+    report = write_report(args.out / "report.md", runs, solvers, args, entries_by_kind, wall, plot, tallies)
     print()
     print(report)
     print(f"compare: wrote {args.out / 'runs.csv'}, {args.out / 'report.md'} and {plot}")

@@ -1,9 +1,12 @@
 """Tests of the checking half of bench/compare: the independent DIMACS reader and model checker,
-the readers of the solvers' answers, and the plain copies made for the other solvers."""
+the readers of the solvers' answers, the plain copies made for the other solvers, and the variants
+of nubrix with the comparison of their models."""
 
+import io
 import sys
 import tempfile
 import unittest
+import unittest.mock
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
@@ -104,6 +107,47 @@ class Sampling(unittest.TestCase):
     def test_natural_order(self):
         self.assertEqual(sorted(["uf20-10", "uf20-9", "uf100-1"], key=compare.natural_key),
                          ["uf20-9", "uf20-10", "uf100-1"])
+
+
+class Variants(unittest.TestCase):
+    def test_options(self):
+        args = compare.parse_arguments(["--variant", "nubrix-any=prog,--any-model,-x", "--baseline", "old",
+                                        "--variant", "other=/bin/true"])
+        any_model, other, before = args.variants
+        self.assertEqual((any_model.program, any_model.args), ("prog", ("--any-model", "-x")))
+        self.assertEqual(any_model.command(Path("f.cnf"), None), ["prog", "--any-model", "-x", "f.cnf"])
+        self.assertEqual((before.name, before.program, before.args), ("nubrix-before", "old/tools/nubrix", ()))
+        self.assertEqual([(v.compares_model, v.same_model) for v in args.variants],
+                         [(True, False), (False, True), (True, True)])
+        for bad in (["--variant", "noprogram"], ["--variant", "minisat=prog"], ["--variant", "a/b=prog"],
+                    ["--variant", "nubrix-before=x", "--baseline", "old"]):
+            with self.subTest(bad=bad), self.assertRaises(SystemExit), \
+                    unittest.mock.patch("sys.stderr", io.StringIO()):
+                compare.parse_arguments(bad)
+
+    def test_models_compared_with_nubrix(self):
+        instance = compare.Instance("real", "f", "i", Path("i.cnf"), Path("i.cnf"), "SAT")
+        same, any_model, other = (compare.parse_variant(t) for t in
+                                  ("nubrix-before=p", "nubrix-any=p,--any-model", "other=p"))
+        solvers = [compare.Solver("nubrix", "p", True), same, any_model, other]
+
+        def run(solver, status, model):
+            return compare.Run(instance, solver, instance.native, status, 0.1, 10, "verified", "",
+                               None if model is None else compare.model_over_declared(model, 3))
+
+        # Literals past the declared 3 variables are left out of the comparison.
+        runs = [run("nubrix", "SAT", [1, -2, 3]), run("nubrix-before", "SAT", [-1, 2, 3, 4]),
+                run("nubrix-any", "SAT", [3, -2, 1, -4]), run("other", "SAT", [-1, 2, 3])]
+        identical = compare.model_comparisons(runs, solvers)
+        self.assertEqual(identical, {"nubrix-before": False, "nubrix-any": True})
+        self.assertEqual(compare.problems_of(instance, runs, solvers, identical),
+                         [("disagreement", "nubrix-before's model differs from nubrix's")])
+        runs[2] = run("nubrix-any", "SAT", [-1, 2, 3])  # may differ: no problem
+        identical = compare.model_comparisons(runs, solvers)
+        self.assertEqual(identical, {"nubrix-before": False, "nubrix-any": False})
+        self.assertEqual(len(compare.problems_of(instance, runs, solvers, identical)), 1)
+        runs[0] = run("nubrix", "timeout", None)  # nothing to compare with
+        self.assertEqual(compare.model_comparisons(runs, solvers), {})
 
 
 if __name__ == "__main__":
