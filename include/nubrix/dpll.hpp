@@ -65,8 +65,7 @@ class dpll {
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars);
   // The same, looking for models as `policy` says: with preferred (the above) and in_order the
   // answer, the model and the sequence of check calls are the same; any_model may find others.
-  static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
-                    search_policy policy);
+  static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, search_policy policy);
 
  private:
   friend struct testing::dpll_access;

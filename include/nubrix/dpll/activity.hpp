@@ -64,26 +64,53 @@ bool dpll<user_context, check>::search_state::assign_all() {
   return true;
 }
 
-// The in-order decisions on the trail (all of them when keep_trail, else none) are replayed, each at
-// the level of its rank, before any decision by activity; one found true already is dropped (it is
-// implied by the ones before it), one found false ends the excursion as refuted. A complete
-// assignment becomes the witness; then the levels above the in-order decisions are undone, unless
-// keep_trail is false, when the model stays. Restarts follow the Luby sequence, 100 conflicts a unit.
+// The in-order decisions on the trail (all of them when keep_trail, else none) become assumptions,
+// made together as the decisions of level 1, above which the search decides by activity and restarts
+// (Luby sequence, 100 conflicts a unit). One level for all of them keeps conflicts from undoing and
+// replaying them one by one. A conflict at level 1 refutes them: the clause that negates the
+// assumptions it depends on is learnt. A complete assignment becomes the witness. Then, unless
+// keep_trail is false (the model then stays), the in-order decisions are made again one per level,
+// in order, up to the first that is no longer possible.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excursion_end {
   assumptions_.clear();
   if (keep_trail)
     for (std::int32_t level = 0; level < decision_level_; ++level) assumptions_.append(trail_[level_starts_[level]]);
+  const std::int32_t block = assumptions_.is_empty() ? 0 : 1;  // the level of the assumptions
+  unassign_all(0);
   std::int64_t restarts = 0;
   std::int64_t restart_at = conflicts_ + 100 * luby(restarts);
+  excursion_end end = excursion_end::witness;
   for (;;) {
     if (const conflict c = propagate()) {
-      if (!resolve_conflict(c, false)) return excursion_end::no_model;
+      if (decision_level_ == 0) return excursion_end::no_model;
+      if (decision_level_ == block) {
+        refute(c);
+        end = excursion_end::refuted;
+        break;
+      }
+      resolve_conflict(c, false);
+      continue;
+    }
+    if (decision_level_ < block) {
+      // Make the assumptions, all at level 1; one found false refutes them.
+      level_starts_[decision_level_++] = trail_size_;
+      bool refuted = false;
+      for (std::int32_t i = 0; i < assumptions_.size && !refuted; ++i) {
+        const literal p = assumptions_.e[i];
+        if (val(p) == variable_value::unset) assign(p, nullptr);
+        refuted = val(p) == variable_value::false_;
+        if (refuted) refute(conflict{conflict::kind::pair, nullptr, p, p});
+      }
+      if (refuted) {
+        end = excursion_end::refuted;
+        break;
+      }
       continue;
     }
     if (conflicts_ >= restart_at) {
-      unassign_all(std::min(decision_level_, assumptions_.size));
+      unassign_all(block);
       restart_at = conflicts_ + 100 * luby(++restarts);
     }
     if (conflicts_ >= next_reduction_) {
@@ -91,36 +118,93 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
       reduction_step_ += 300;
       next_reduction_ = conflicts_ + reduction_step_;
     }
-    if (decision_level_ < assumptions_.size) {
-      const literal p = assumptions_.e[decision_level_];
-      switch (val(p)) {
-        case variable_value::true_:
-          std::copy(assumptions_.e + decision_level_ + 1, assumptions_.e + assumptions_.size,
-                    assumptions_.e + decision_level_);
-          --assumptions_.size;
-          break;
-        case variable_value::false_:
-          return excursion_end::refuted;
-        case variable_value::unset:
-          decide_literal(p);
-          break;
-      }
-      continue;
-    }
     const variable v = pick_by_activity();
     if (to_int(v) == 0) {
       for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
       have_witness_ = true;
-      if (keep_trail) unassign_all(assumptions_.size);
-      return excursion_end::witness;
+      if (!keep_trail) return excursion_end::witness;
+      break;
     }
     decide_literal(phase_[to_int(v)] != 0 ? +v : -v);
   }
+
+  // Back to the in-order search: its decisions again, one per level.
+  unassign_all(0);
+  if (end == excursion_end::refuted && !learn_refutation()) return excursion_end::no_model;
+  for (std::int32_t i = 0; i < assumptions_.size; ++i) {
+    const literal p = assumptions_.e[i];
+    if (val(p) == variable_value::true_) continue;
+    if (val(p) == variable_value::false_) break;
+    const std::int64_t before = conflicts_;
+    decide_literal(p);
+    if (!propagate_and_learn()) return excursion_end::no_model;
+    if (conflicts_ != before) break;
+  }
+  return end;
+}
+
+// Derives into learnt_ the clause that negates the assumptions on which the conflict `c` at level 1
+// depends. A conflict `pair` of one literal p twice stands for "assumption p is false".
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::refute(const conflict& c) {
+  learnt_.clear();
+  const auto mark_literal = [&](literal q) {
+    const variable v = get_var(q);
+    if (level_of(v) == 0 || marks_[to_int(v)] != 0) return true;
+    marks_[to_int(v)] = 1;
+    to_clear_.append(q);
+    return true;
+  };
+  switch (c.what) {
+    case conflict::kind::clause: {
+      const literal* const lits = clause_literals(c.clause);
+      for (std::int32_t i = 0; i < c.clause->last - c.clause->first + 1; ++i) mark_literal(lits[i]);
+      break;
+    }
+    case conflict::kind::pair:
+      if (c.first == c.second) learnt_.append(-c.first);
+      mark_literal(c.first);
+      mark_literal(c.second);
+      break;
+    default:
+      assert(false);
+  }
+  for (std::int32_t i = trail_size_ - 1; i >= level_starts_[0]; --i) {
+    const variable v = get_var(trail_[i]);
+    if (marks_[to_int(v)] == 0) continue;
+    if (reason_of(v) == nullptr) {
+      learnt_.append(-trail_[i]);
+    } else {
+      for_each_reason_literal(v, mark_literal);
+    }
+  }
+  clear_marks();
+}
+
+// Makes the clause in learnt_ part of the search at level 0 (asserting it when it has one literal).
+// False when it is empty: the formula has no model.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::learn_refutation() {
+  assert(decision_level_ == 0);
+  const std::int32_t n = learnt_.size;
+  if (n == 0) return false;
+  const literal_array_access c = internals::allocate_clause(n);
+  std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
+  if (n == 1) {
+    f_.append_clause(c);
+    if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
+    return val(c.data()[0]) == variable_value::true_ && !propagate();
+  }
+  f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
+  return true;
 }
 
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-variable dpll<user_context, check>::search_state::pick_by_activity() noexcept {
+requires theory::check_operation<check, user_context> variable
+dpll<user_context, check>::search_state::pick_by_activity()
+noexcept {
   while (heap_size_ > 0) {
     const variable v = heap_[0];
     if (value(v) == variable_value::unset) return v;
@@ -187,8 +271,9 @@ void dpll<user_context, check>::search_state::heap_down(std::int32_t i) noexcept
 }
 
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-std::int64_t dpll<user_context, check>::search_state::luby(std::int64_t i) noexcept {
+requires theory::check_operation<check, user_context> std::int64_t dpll<user_context, check>::search_state::luby(
+    std::int64_t i)
+noexcept {
   // Find the finite subsequence that holds index i, and the index within it.
   std::int64_t size = 1;
   std::int64_t exponent = 0;

@@ -118,6 +118,10 @@ class dpll<user_context, check>::search_state {
   // Searches by activity, with restarts, for a model that keeps the in-order decisions now on the
   // trail (none when `keep_trail` is false); see activity.hpp.
   excursion_end excursion(bool keep_trail);
+  // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
+  void refute(const conflict& c);
+  // Makes learnt_ a clause of the search at level 0; false when that leaves no model.
+  bool learn_refutation();
   // The unset variable of the highest activity up to min_vars; 0 when every one is set.
   variable pick_by_activity() noexcept;
   void bump(variable v) noexcept;
