@@ -71,6 +71,19 @@ outcome solve_plain(const entries& es, model m, std::int32_t min_vars = 0,
 
 using solve_test = heap_test;
 
+struct nothing {};
+bool accept(nothing&, const model&, formulas::formula&) { return true; }
+
+// The preferred search with its witness from the first decision on: through the entry points it
+// decides in order alone for its first conflicts, which small formulas never pass.
+bool solve_with_witness(const entries& es, model& m) {
+  access<nothing, accept> a(es, m, 0, search_policy::preferred);
+  a.witness_after(0);
+  const bool found = a.search();
+  m = a.m;
+  return found;
+}
+
 TEST_F(solve_test, entry_point_cases) {
   EXPECT_TRUE(solve_plain({}, model()).found);
   EXPECT_TRUE(solve_plain({{1}, {-2}, {3}}, model(1, 3)).found);
@@ -158,6 +171,11 @@ TEST_F(solve_test, random_formulas_against_brute_force) {
         }
       }
     }
+    model witnessed = m;
+    ASSERT_EQ(solve_with_witness(es, witnessed), expected.has_value());
+    if (expected) {
+      ASSERT_EQ(bits_of(witnessed, n), *expected) << "with a witness";
+    }
     satisfiable += expected.has_value() ? 1 : 0;
   }
   EXPECT_GT(satisfiable, rounds / 5);
@@ -184,10 +202,13 @@ TEST_F(solve_test, policies_agree_on_generated_formulas) {
     const outcome preferred = solve_plain(es, model(1, n));
     const outcome in_order = solve_plain(es, model(1, n), 0, search_policy::in_order);
     const outcome any = solve_plain(es, model(1, n), 0, search_policy::any_model);
+    model witnessed(1, n);
+    ASSERT_EQ(solve_with_witness(es, witnessed), in_order.found);
     ASSERT_EQ(preferred.found, in_order.found);
     ASSERT_EQ(any.found, in_order.found);
     if (preferred.found) {
       ASSERT_EQ(preferred.m, in_order.m);
+      ASSERT_EQ(witnessed, in_order.m);
     }
   }
 }
@@ -372,6 +393,10 @@ TEST_F(theory_test, check_calls_follow_the_greatest_models) {
       ASSERT_EQ((dpll<whimsical, whim>::solve(f, ctx, m, variable{0}, policy)), expected_found);
       ASSERT_EQ(ctx.offered, expected);
     }
+    access<whimsical, whim> a(visible, model(1, n), 0, search_policy::preferred, whimsical{ctx.salt, n, {}});
+    a.witness_after(0);
+    ASSERT_EQ(a.search(), expected_found);
+    ASSERT_EQ(a.ctx.offered, expected) << "with a witness";
     offered += static_cast<int>(expected.size());
   }
   EXPECT_GT(offered, 2500) << "theories that reject many models before the answer";
@@ -506,7 +531,13 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
     }
     es.push_back(e);
   }
-  fail_every_request(es, 40, [](formulas::formula& f, model& m) { helpers::dpll_solve(f, m, variable{0}); });
+  EXPECT_GT(for_each_failing_request([&](int k) {
+              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
+              a.witness_after(0);
+              probe::fail_request(k);
+              a.search();
+            }),
+            20);
 }
 
 TEST_F(solve_memory_test, every_failed_request_of_a_solve_with_a_theory) {

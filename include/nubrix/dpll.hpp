@@ -48,7 +48,8 @@
 namespace nubrix {
 
 namespace testing {
-struct dpll_access;  // the test suite's window on the solver's internal state
+template <typename user_context, auto check>
+struct access;  // the test suite's window on the solver's internal state
 }
 
 template <typename user_context, auto check>
@@ -68,7 +69,8 @@ class dpll {
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, search_policy policy);
 
  private:
-  friend struct testing::dpll_access;
+  template <typename, auto>
+  friend struct testing::access;
 
   // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
   // falsity makes propagation look at it.
