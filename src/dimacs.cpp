@@ -551,7 +551,10 @@ problem read(std::istream& in, const std::string& name) { return read_from(raw_i
 
 problem read_file(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw parse_error(path, 0, std::string("cannot open: ") + std::strerror(errno));
+  if (file == nullptr) {
+    if (errno == ENOMEM) throw std::bad_alloc();  // exhaustion, like every other, is no fault of the input
+    throw parse_error(path, 0, std::string("cannot open: ") + std::strerror(errno));
+  }
   try {
     problem p = read_from(raw_input(file), path);
     std::fclose(file);
