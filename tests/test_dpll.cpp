@@ -363,7 +363,7 @@ TEST_F(theory_test, exceptions_from_check_reach_the_caller_and_leak_nothing) {
 struct bad_input {
   std::optional<entry> bad;  // nullopt: a null entry
   std::int32_t first, last;  // the model's bounds
-  std::string what;          // the message after "nubrix: entry P of SOURCE "
+  std::string what;          // the message after "nubrix::dpll::solve: entry P of SOURCE "
 };
 const bad_input bad_inputs[] = {
     {entry{7}, 1, 3, "holds literal 7 at position 1, whose variable lies outside the model (the model holds 1 .. 3)"},
@@ -409,7 +409,7 @@ TEST_F(solve_test, malformed_input_is_refused_with_the_entry_and_literal_and_lea
       helpers::dpll_solve(f, m, variable{0});
       ADD_FAILURE() << "accepted";
     } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(e.what(), "nubrix: entry " + position + " of the formula " + c.what);
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry " + position + " of the formula " + c.what);
     }
     EXPECT_EQ(f, record) << "the caller's formula is untouched";
     if (c.bad) {
@@ -426,7 +426,7 @@ TEST_F(solve_test, malformed_input_is_refused_with_the_entry_and_literal_and_lea
       dpll<faulty, explain_badly>::solve(g, ctx, n, variable{0});
       ADD_FAILURE() << "accepted";
     } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(e.what(), "nubrix: entry 2 of the explanation " + c.what);
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry 2 of the explanation " + c.what);
     }
   }
   // A model ending at the last variable: the search could not name the one after it.

@@ -18,19 +18,20 @@ namespace nubrix::dpll_detail {
 inline void validate_model(const model& m) {
   if (m.is_empty()) return;
   if (m.first() <= 0) {
-    throw std::invalid_argument("nubrix: the model's bounds " + std::to_string(m.first()) + " .. " +
+    throw std::invalid_argument("nubrix::dpll::solve: the model's bounds " + std::to_string(m.first()) + " .. " +
                                 std::to_string(m.last()) + " start below variable 1");
   }
   if (m.last() == std::numeric_limits<std::int32_t>::max()) {
     throw std::invalid_argument(
-        "nubrix: the model's bounds end at variable 2147483647; the solver takes at most "
+        "nubrix::dpll::solve: the model's bounds end at variable 2147483647; the solver takes at most "
         "2147483646");
   }
 }
 
 // Raises std::invalid_argument for entry `position` of `source`, saying why.
 [[noreturn, gnu::cold]] inline void entry_fault(const char* source, std::int32_t position, const std::string& why) {
-  throw std::invalid_argument(std::string("nubrix: entry ") + std::to_string(position) + " of " + source + " " + why);
+  throw std::invalid_argument(std::string("nubrix::dpll::solve: entry ") + std::to_string(position) + " of " + source +
+                              " " + why);
 }
 
 inline std::string bounds_text(const model& m) {
