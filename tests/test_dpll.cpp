@@ -1,8 +1,10 @@
 // The solver through its entry points: random formulas against brute force, theories that reject,
 // the min_vars bound, preset models, and every out-of-memory path of a whole solve.
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
 
 #include <nubrix/builders.hpp>
 #include <nubrix/dpll.hpp>
@@ -487,6 +489,85 @@ TEST_F(theory_test, exceptions_from_check_reach_the_caller_and_leak_nothing) {
     EXPECT_EQ(f, formulas::clause_vectors::empty_vector);
     for (std::int32_t v = 1; v <= 25; ++v) EXPECT_NE(m[variable{v}], unset) << "the model under examination";
   }
+}
+
+// --- malformed input -----------------------------------------------------------------------------
+
+// A bad entry placed after good ones, for the formula and for an explanation: `what` is the message.
+struct bad_input {
+  std::optional<entry> bad;  // nullopt: a null entry
+  std::int32_t first, last;  // the model's bounds
+  std::string what;          // the message after "nubrix::dpll::solve: entry P of SOURCE "
+};
+const bad_input bad_inputs[] = {
+    {entry{7}, 1, 3, "holds literal 7 at position 1, whose variable lies outside the model (the model holds 1 .. 3)"},
+    {entry{1, 2, 9}, 1, 3,
+     "holds literal 9 at position 3, whose variable lies outside the model (the model holds 1 .. 3)"},
+    {entry{-2, 1}, 2, 4,
+     "holds literal 1 at position 2, whose variable lies outside the model (the model holds 2 .. 4)"},
+    {entry{1, 2, 0}, 1, 3, "holds literal 0 at position 3: 0 only starts an at-most-one entry [0, from, to]"},
+    {entry{-2147483647 - 1}, 1, 3, "holds literal -2147483648 at position 1, which names no variable"},
+    {std::nullopt, 1, 3, "is null"},
+    {entry{0}, 1, 3, "is an at-most-one entry [0] without a range"},
+    {entry{0, 2, 5}, 1, 3, "is the at-most-one range 2 .. 5, which reaches outside the model (the model holds 1 .. 3)"},
+    {entry{0, 1, 3}, 2, 4, "is the at-most-one range 1 .. 3, which reaches outside the model (the model holds 2 .. 4)"},
+    {entry{0, -1, -5}, 1, 3, "is an at-most-one entry whose range ends at literal -1, not a positive variable"},
+    {entry{1}, 1, 0, "holds literal 1 at position 1, whose variable lies outside the model (the model is empty)"},
+};
+
+literal_array_access entry_of(const std::optional<entry>& e) { return e ? clause_of(*e) : literal_array_access{}; }
+
+// Gives the explanation its good entries and then the bad one, once.
+struct faulty {
+  const bad_input* input;
+  int calls = 0;
+};
+bool explain_badly(faulty& ctx, const model&, formulas::formula& explanation) {
+  if (ctx.calls++ > 0) return true;
+  give(explanation, clause_of({2, 3}));
+  give(explanation, entry_of(ctx.input->bad));
+  return false;
+}
+
+TEST_F(solve_test, malformed_input_is_refused_with_the_entry_and_literal_and_leaks_nothing) {
+  for (const bad_input& c : bad_inputs) {
+    SCOPED_TRACE(c.what);
+    // The formula: refused before anything is taken over; the caller keeps it as it was.
+    const entries good = c.last >= 3 ? entries{{-2, 3}, {0, 2, 3}} : entries{};
+    formulas::formula f = formula_of(good);
+    f.append(entry_of(c.bad));
+    const std::string position = std::to_string(good.size() + 1);
+    const formulas::formula record = f;
+    model m(c.first, c.last);
+    try {
+      helpers::dpll_solve(f, m, variable{0});
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry " + position + " of the formula " + c.what);
+    }
+    EXPECT_EQ(f, record) << "the caller's formula is untouched";
+    if (c.bad) {
+      EXPECT_EQ(numbers_of(f.get(f.length())), *c.bad);
+    }
+    formulas::free_all(f);
+
+    // An explanation: released with what the search owns (the heap check at the end sees a leak).
+    if (c.last < 3) continue;
+    faulty ctx{&c};
+    formulas::formula g = formulas::clause_vectors::empty_vector;
+    model n(c.first, c.last);
+    try {
+      dpll<faulty, explain_badly>::solve(g, ctx, n, variable{0});
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry 2 of the explanation " + c.what);
+    }
+  }
+  // A model ending at the last variable: the search could not name the one after it.
+  formulas::formula f = formula_of({{2147483647}});
+  model m(2147483646, 2147483647);
+  EXPECT_THROW(helpers::dpll_solve(f, m, variable{0}), std::invalid_argument);
+  formulas::free_all(f);
 }
 
 // --- out of memory -------------------------------------------------------------------------------
