@@ -45,7 +45,7 @@ struct dpll_access {
     s->start();
   }
   ~dpll_access() {
-    if (!finished) s->cleanup(false);
+    if (!finished) s->cleanup(solve_result::unsat);
     delete s;
     internal_formula::release(f);
   }
@@ -54,7 +54,7 @@ struct dpll_access {
 
   // Runs the rest of the search (which cleans up after itself).
   bool search() {
-    const bool found = s->run();
+    const bool found = s->run() == solve_result::sat;
     finished = true;
     return found;
   }
