@@ -49,7 +49,8 @@
 namespace nubrix {
 
 namespace testing {
-struct dpll_access;  // the test suite's window on the solver's internal state
+template <typename user_context, auto check>
+struct access;  // the test suite's window on the solver's internal state
 }
 
 template <typename user_context, auto check>
@@ -76,7 +77,8 @@ class dpll {
                                     const solve_options& options);
 
  private:
-  friend struct testing::dpll_access;
+  template <typename, auto>
+  friend struct testing::access;
 
   // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
   // falsity makes propagation look at it.
