@@ -27,7 +27,8 @@ bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars, searc
   return sat::solve(f, c, m, min_vars, policy);
 }
 
-solve_result dpll_solve_bounded(formulas::formula& f, model& m, variable_or_null min_vars, const solve_options& options) {
+solve_result dpll_solve_bounded(formulas::formula& f, model& m, variable_or_null min_vars,
+                                const solve_options& options) {
   empty_context c;
   return sat::solve_bounded(f, c, m, min_vars, options);
 }

@@ -187,8 +187,8 @@ TEST_F(cli_test, options_and_input_sources) {
   const outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: nubrix [options] [FILE]\n", 0), 0U);
-  for (const char* option : {"--time-limit S", "--conflicts N", "--min-vars N", "--any-model", "--in-order", "-v",
-                             "-q", "-n, --no-model", "-h, --help", "--version"})
+  for (const char* option : {"--time-limit S", "--conflicts N", "--min-vars N", "--any-model", "--in-order", "-v", "-q",
+                             "-n, --no-model", "-h, --help", "--version"})
     EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + std::string(option) + " +[a-z][^\n]*\n(  -|$)")))
         << option << " has a line of its own";
   EXPECT_EQ(run("--version"), (outcome{0, "nubrix " NUBRIX_VERSION "\n", ""}));
@@ -235,9 +235,9 @@ TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
   EXPECT_EQ(run("", "p cnf 2147483647 0\n").err,
             "nubrix: <stdin>: 2147483647 variables declared; the solver takes at most 2147483646\n");
 
-  for (const char* args : {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1",
-                           "--min-vars 99999999999999999999", "--conflicts", "--conflicts 1.5", "--time-limit",
-                           "--time-limit -1", "--time-limit 2x", "--time-limit nan"}) {
+  for (const char* args :
+       {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1", "--min-vars 99999999999999999999",
+        "--conflicts", "--conflicts 1.5", "--time-limit", "--time-limit -1", "--time-limit 2x", "--time-limit nan"}) {
     SCOPED_TRACE(args);
     const outcome o = run(args, "p cnf 1 1\n1 0\n");
     EXPECT_EQ(o.status, 1);

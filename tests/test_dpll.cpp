@@ -592,17 +592,18 @@ TEST_F(bounded_solve_test, bounds_stop_a_hard_search_with_unknown) {
       } c{0, 0, k, {}, true};
       const solve_statistics s = stopped({
           .policy = policy,
-          .terminate = [](void* data) {
-            auto& c = *static_cast<counts*>(data);
-            return ++c.terminate_calls == c.stop_at;
-          },
+          .terminate =
+              [](void* data) {
+                auto& c = *static_cast<counts*>(data);
+                return ++c.terminate_calls == c.stop_at;
+              },
           .terminate_data = &c,
           .progress =
               [](void* data, const solve_statistics& now) {
                 auto& c = *static_cast<counts*>(data);
-                c.monotone = c.monotone && now.propagations >= c.last.propagations && now.conflicts >= c.last.conflicts &&
-                             now.decisions >= c.last.decisions && now.level <= now.highest_level &&
-                             now.time >= c.last.time;
+                c.monotone = c.monotone && now.propagations >= c.last.propagations &&
+                             now.conflicts >= c.last.conflicts && now.decisions >= c.last.decisions &&
+                             now.level <= now.highest_level && now.time >= c.last.time;
                 c.last = now;
                 ++c.progress_calls;
               },
@@ -624,11 +625,10 @@ TEST_F(bounded_solve_test, bounds_stop_a_hard_search_with_unknown) {
 TEST_F(bounded_solve_test, concurrent_solves_stay_independent) {
   const entries hard = pigeonhole(12, 11);
   const entries medium = pigeonhole(8, 7);
-  const auto limited = [](search_policy policy) {
-    return solve_options{.policy = policy, .conflict_limit = 2000};
-  };
+  const auto limited = [](search_policy policy) { return solve_options{.policy = policy, .conflict_limit = 2000}; };
   std::vector<solve_statistics> alone;
-  for (const search_policy policy : policies) alone.push_back(solve_within(medium, model(1, 56), limited(policy)).stats);
+  for (const search_policy policy : policies)
+    alone.push_back(solve_within(medium, model(1, 56), limited(policy)).stats);
 
   struct stop_flag {
     std::atomic<bool> raised{false};
@@ -637,11 +637,12 @@ TEST_F(bounded_solve_test, concurrent_solves_stay_independent) {
   bounded_outcome interrupted{solve_result::sat, {}, model()};
   std::thread stopped_from_outside([&] {
     interrupted = solve_within(hard, model(1, 132),
-                               {.terminate = [](void* data) {
-                                  auto& f = *static_cast<stop_flag*>(data);
-                                  f.polls.fetch_add(1, std::memory_order_relaxed);
-                                  return f.raised.load(std::memory_order_relaxed);
-                                },
+                               {.terminate =
+                                    [](void* data) {
+                                      auto& f = *static_cast<stop_flag*>(data);
+                                      f.polls.fetch_add(1, std::memory_order_relaxed);
+                                      return f.raised.load(std::memory_order_relaxed);
+                                    },
                                 .terminate_data = &flag});
   });
   std::vector<bounded_outcome> together(2 * std::size(policies), bounded_outcome{solve_result::sat, {}, model()});

@@ -57,14 +57,16 @@ struct usage_error : std::runtime_error {
 };
 
 struct settings {
-  std::int64_t min_vars = 0;                                 // 0: decide every variable
-  double time_limit = -1;                                    // seconds from the start; negative: none
-  std::int64_t conflict_limit = solve_options::no_limit;     // conflicts before the solve stops
-  bool verbose = false;                                      // progress lines while solving
-  bool quiet = false;                                        // the 's' line only
+  std::int64_t min_vars = 0;                        // 0: decide every variable
+  bool quiet = false;                               // the 's' line only
   bool show_model = true;                           // 'v' lines after 's SATISFIABLE'
   search_policy policy = search_policy::preferred;  // how the model is looked for
   std::string file;                                 // empty or "-": standard input
+
+  // Bounds and progress of the solve.
+  double time_limit = -1;                                 // seconds from the start; negative: none
+  std::int64_t conflict_limit = solve_options::no_limit;  // conflicts before the solve stops
+  bool verbose = false;                                   // progress lines while solving
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -114,13 +116,13 @@ void catch_signals() {
 
 // The progress lines of -v: a header naming the columns, then one line per report of the library.
 struct progress_lines {
-  std::int64_t propagations = 0;                 // at the previous report
+  std::int64_t propagations = 0;               // at the previous report
   std::chrono::steady_clock::duration time{};  // of the previous report
 };
 
 void print_progress_header() {
-  std::printf("c %8s %11s %11s %10s %9s %6s %7s\n", "seconds", "conflicts", "decisions", "props/s", "learnts",
-              "level", "highest");
+  std::printf("c %8s %11s %11s %10s %9s %6s %7s\n", "seconds", "conflicts", "decisions", "props/s", "learnts", "level",
+              "highest");
   std::fflush(stdout);
 }
 
@@ -287,9 +289,9 @@ int solve(const settings& s) {
   if (result == solve_result::unknown) {
     formulas::free_all(original);
     if (!s.quiet)
-      std::printf("c stopped: %s\n", interrupted != 0                             ? "interrupted by a signal"
-                                      : statistics.conflicts >= s.conflict_limit ? "conflict limit reached"
-                                                                                 : "time limit reached");
+      std::printf("c stopped: %s\n", interrupted != 0                           ? "interrupted by a signal"
+                                     : statistics.conflicts >= s.conflict_limit ? "conflict limit reached"
+                                                                                : "time limit reached");
     std::puts("s UNKNOWN");
     return 0;
   }

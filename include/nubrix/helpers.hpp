@@ -20,7 +20,8 @@ bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars, searc
 // The same within the bounds of `options` and with its policy: unknown when a bound was reached or
 // options.terminate said stop first, f taken over all the same and m's entries as given; fills in
 // *options.statistics when it is not null.
-solve_result dpll_solve_bounded(formulas::formula& f, model& m, variable_or_null min_vars, const solve_options& options);
+solve_result dpll_solve_bounded(formulas::formula& f, model& m, variable_or_null min_vars,
+                                const solve_options& options);
 
 }  // namespace nubrix::helpers
 

@@ -30,7 +30,7 @@ bool dpll<user_context, check>::search_state::poll() {
   const bool polled = timed || options_.terminate != nullptr;
   // Without a clock or a callback to consult, only the propagation limit needs the next poll.
   next_poll_ = polled && options_.propagation_limit - propagations > poll_interval ? propagations + poll_interval
-                                                                                    : options_.propagation_limit;
+                                                                                   : options_.propagation_limit;
   if (timed) {
     const clock::time_point now = clock::now();
     if (now >= options_.deadline) {
@@ -47,8 +47,9 @@ bool dpll<user_context, check>::search_state::poll() {
 }
 
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-solve_statistics dpll<user_context, check>::search_state::statistics(clock::time_point now) const noexcept {
+requires theory::check_operation<check, user_context> solve_statistics
+dpll<user_context, check>::search_state::statistics(clock::time_point now)
+const noexcept {
   solve_statistics s = stats_;
   s.conflicts = conflicts_;
   if (vars_ != nullptr) {  // still searching: the record is a progress report
@@ -63,8 +64,7 @@ solve_statistics dpll<user_context, check>::search_state::statistics(clock::time
 // clause without literals has no model. Then decide, propagate and learn until every variable up to
 // min_vars is set, and ask the theory.
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-solve_result dpll<user_context, check>::search_state::search() {
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::search_state::search() {
   start();
   return run();
 }
@@ -72,8 +72,7 @@ solve_result dpll<user_context, check>::search_state::search() {
 // Polled first, so that a deadline already past or a terminate callback that says stop at once ends
 // the search before any work.
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-solve_result dpll<user_context, check>::search_state::run() {
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::search_state::run() {
   const auto no_model = [this] { return cleanup(stopped_ ? solve_result::unknown : solve_result::unsat); };
   next_progress_ = began_ + options_.progress_interval;
   if (poll()) return no_model();
@@ -114,9 +113,8 @@ bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, m
 }
 
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-solve_result dpll<user_context, check>::solve_bounded(formulas::formula& f, user_context& ctx, model& m,
-                                                      variable_or_null min_vars, const solve_options& options) {
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::solve_bounded(
+    formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, const solve_options& options) {
   using clock = std::chrono::steady_clock;
   const bool timed = options.statistics != nullptr || options.progress != nullptr;
   const clock::time_point began = timed ? clock::now() : clock::time_point{};

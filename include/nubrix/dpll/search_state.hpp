@@ -260,13 +260,13 @@ class dpll<user_context, check>::search_state {
 
   // Bounds and statistics.
   static constexpr std::int64_t poll_interval = 4096;  // propagations between two polls, at most
-  solve_options options_;           // the caller's bounds and callbacks (policy_ rules, not options_.policy)
-  clock::time_point began_;         // when the solve began
+  solve_options options_;              // the caller's bounds and callbacks (policy_ rules, not options_.policy)
+  clock::time_point began_;            // when the solve began
   clock::time_point next_progress_{};  // when the progress callback is next due
-  std::int64_t next_poll_ = 0;      // stats_.propagations at which out_of_budget() polls next
-  bool stopped_ = false;            // a bound was reached or terminate said stop: the answer is unknown
-  std::int32_t presets_ = 0;        // trail_[0 .. presets_ - 1] are m's entries as the caller gave them
-  solve_statistics stats_;          // the counters of the search; conflicts are kept in conflicts_
+  std::int64_t next_poll_ = 0;         // stats_.propagations at which out_of_budget() polls next
+  bool stopped_ = false;               // a bound was reached or terminate said stop: the answer is unknown
+  std::int32_t presets_ = 0;           // trail_[0 .. presets_ - 1] are m's entries as the caller gave them
+  solve_statistics stats_;             // the counters of the search; conflicts are kept in conflicts_
 
   // Counters and the reduction schedule.
   std::int64_t conflicts_ = 0;           // conflicts analysed so far
