@@ -136,6 +136,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
   unassign_all(0);
   if (end == excursion_end::refuted) ++stats_.refutations;
   if (end == excursion_end::refuted && !learn_refutation()) return excursion_end::no_model;
+  if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt at level 0 may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {
     const literal p = assumptions_.e[i];
     if (val(p) == variable_value::true_) continue;
