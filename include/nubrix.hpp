@@ -3,6 +3,7 @@
 #define NUBRIX_HPP
 
 #include <nubrix/builders.hpp>
+#include <nubrix/control.hpp>
 #include <nubrix/decisions.hpp>
 #include <nubrix/dpll.hpp>
 #include <nubrix/formulas.hpp>

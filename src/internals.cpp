@@ -1,6 +1,7 @@
 // The heap routines (with the test build's probe) and the hand-over of a literal vector's block.
 #include <nubrix/internals.hpp>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -10,29 +11,34 @@ namespace {
 enum class heap_event { allocation, reallocation, release };
 
 #ifdef NUBRIX_TESTING
-heap_probe::counts tally;           // traffic since the last reset
-std::int64_t requests_to_fail = 0;  // countdown to the request that fails; 0 when none is pending
-bool failure_was_raised = false;    // the pending failure has been raised
-std::size_t last_size = 0;          // bytes of the last request
+// The probe's state, atomic so that tests may solve on several threads at once; failing a chosen
+// request is meant for one thread at a time.
+std::atomic<std::int64_t> allocations{0};       // successful allocate calls since the last reset
+std::atomic<std::int64_t> reallocations{0};     // successful reallocate calls since the last reset
+std::atomic<std::int64_t> releases{0};          // release calls with a block since the last reset
+std::atomic<std::int64_t> requests_to_fail{0};  // countdown to the request that fails; 0 when none is pending
+std::atomic<bool> failure_was_raised{false};    // the pending failure has been raised
+std::atomic<std::size_t> last_size{0};          // bytes of the last request
+std::atomic<std::int64_t> bytes{0};             // bytes asked for by successful requests since the last reset
 
 // Records one allocate or reallocate request and raises the failure asked for by fail_request.
 void before_request(std::size_t size) {
   last_size = size;
-  if (requests_to_fail == 0 || --requests_to_fail != 0) return;
+  if (requests_to_fail.load() == 0 || --requests_to_fail != 0) return;
   failure_was_raised = true;
   throw std::bad_alloc();
 }
 void count(heap_event event, std::size_t size = 0) noexcept {
-  tally.bytes += static_cast<std::int64_t>(size);
+  bytes += static_cast<std::int64_t>(size);
   switch (event) {
     case heap_event::allocation:
-      ++tally.allocations;
+      ++allocations;
       break;
     case heap_event::reallocation:
-      ++tally.reallocations;
+      ++reallocations;
       break;
     case heap_event::release:
-      ++tally.releases;
+      ++releases;
       break;
   }
 }
@@ -44,12 +50,15 @@ void count(heap_event, std::size_t = 0) noexcept {}
 
 #ifdef NUBRIX_TESTING
 namespace heap_probe {
-counts read() noexcept { return tally; }
+counts read() noexcept { return {allocations.load(), reallocations.load(), releases.load(), bytes.load()}; }
 void reset() noexcept {
-  tally = counts{};
+  allocations = 0;
+  reallocations = 0;
+  releases = 0;
   requests_to_fail = 0;
   failure_was_raised = false;
   last_size = 0;
+  bytes = 0;
 }
 void fail_request(std::int64_t k) noexcept {
   requests_to_fail = k;

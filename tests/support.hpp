@@ -205,7 +205,7 @@ struct access {
     s->start();
   }
   ~access() {
-    if (!finished) s->cleanup(false);
+    if (!finished) s->cleanup(solve_result::unsat);
     delete s;
     internal_formula::release(f);
   }
@@ -214,7 +214,7 @@ struct access {
 
   // Runs the rest of the search (which cleans up after itself).
   bool search() {
-    const bool found = s->run();
+    const bool found = s->run() == solve_result::sat;
     finished = true;
     return found;
   }

@@ -1,10 +1,14 @@
 // The nubrix program, run as a user runs it: answers and exit statuses on generated problems with
 // known answers, the output form (every model read back from its 'v' lines and checked here), the
 // options, the input sources, and failures.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,9 +16,10 @@
 #include <iterator>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include <nubrix/dimacs.hpp>
 
@@ -38,6 +43,11 @@ struct outcome {
     *os << "status " << o.status << ", stdout \"" << o.out << "\", stderr \"" << o.err << "\"";
   }
 };
+
+// The output with its timings and rates blanked out, which vary from run to run.
+std::string untimed(const std::string& out) {
+  return std::regex_replace(out, std::regex("[0-9.]+ (s\\b|per second)"), "T $1");
+}
 
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -150,18 +160,16 @@ TEST_F(cli_test, options_and_input_sources) {
   formulas::free_all(g.f);
   const std::string path = file("l4.cnf", text);
 
-  // The output with its timings blanked out, which vary from run to run.
-  const auto untimed = [](const std::string& out) {
-    return std::regex_replace(out, std::regex(" in [0-9.]+ s"), " in T s");
-  };
   const outcome plain = run(path);
   EXPECT_EQ(plain.status, 10);
   EXPECT_EQ(
       untimed(plain.out).rfind("c nubrix " NUBRIX_VERSION "\nc read " + path +
                                    ": 18 variables, 80 clauses declared, 80 entries (4 at-most-one ranges) in T s\n"
-                                   "c solved in T s\ns SATISFIABLE\nv ",
+                                   "c solved in T s\nc decisions ",
                                0),
       0U)
+      << plain.out;
+  EXPECT_TRUE(std::regex_search(plain.out, std::regex("\nc conflicts +[0-9]+\n(c .*\n)*s SATISFIABLE\nv ")))
       << plain.out;
   std::string from_stdin = untimed(plain.out);
   from_stdin.replace(from_stdin.find(path), path.size(), "<stdin>");
@@ -185,6 +193,10 @@ TEST_F(cli_test, options_and_input_sources) {
   const outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: nubrix [options] [FILE]\n", 0), 0U);
+  for (const char* option : {"--time-limit S", "--conflicts N", "--min-vars N", "--any-model", "--in-order", "-v", "-q",
+                             "-n, --no-model", "-h, --help", "--version"})
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + std::string(option) + " +[a-z][^\n]*\n(  -|$)")))
+        << option << " has a line of its own";
   EXPECT_EQ(run("--version"), (outcome{0, "nubrix " NUBRIX_VERSION "\n", ""}));
 
   // Edge formulas: no variable at all, an empty clause, fewer clauses than declared (a warning).
@@ -230,8 +242,9 @@ TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
             "nubrix: <stdin>: variable 2147483647 occurs; the solver takes at most 2147483646\n");
   EXPECT_EQ(run("-q", "p cnf 2147483647 0\n"), (outcome{10, "s SATISFIABLE\n", ""})) << "declared, never used";
 
-  for (const char* args : {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1",
-                           "--min-vars 99999999999999999999"}) {
+  for (const char* args :
+       {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1", "--min-vars 99999999999999999999",
+        "--conflicts", "--conflicts 1.5", "--time-limit", "--time-limit -1", "--time-limit 2x", "--time-limit nan"}) {
     SCOPED_TRACE(args);
     const outcome o = run(args, "p cnf 1 1\n1 0\n");
     EXPECT_EQ(o.status, 1);
@@ -407,7 +420,8 @@ TEST_F(cli_test, every_failed_allocation_of_a_run_is_reported_and_leaks_nothing)
         const bool raised = h.raised();
         ASSERT_EQ(failure.leaked, 0);
         if (!raised) {
-          ASSERT_EQ(o, whole);
+          ASSERT_EQ(o.status, whole.status);
+          ASSERT_EQ(untimed(o.out), untimed(whole.out));
           break;
         }
         ASSERT_EQ(o.status, 1);
@@ -416,6 +430,115 @@ TEST_F(cli_test, every_failed_allocation_of_a_run_is_reported_and_leaks_nothing)
       EXPECT_GT(k, h.requests) << h.name;
     }
   }
+}
+
+// The mask of the signals whose handler process pid has installed (SigCgt in /proc), 0 when unknown.
+std::uint64_t caught_signals(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigCgt:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+  return 0;
+}
+bool catches(pid_t pid, int signal) { return (caught_signals(pid) >> (signal - 1) & 1U) != 0; }
+
+// Waits, for a generous minute at most, until `done` holds.
+bool eventually(auto done) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes{1};
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds{5});
+  }
+  return true;
+}
+
+// Starts the program on `args` with standard output to `out` (standard error discarded).
+pid_t start_program(const std::vector<std::string>& args, int out) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out, 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    std::vector<char*> argv = {const_cast<char*>(NUBRIX_PROGRAM)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(NUBRIX_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// The wait status of pid once it has ended, within a minute (then it is killed and -1 returned).
+int finish(pid_t pid) {
+  int status = 0;
+  if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+  }
+  return status;
+}
+
+// Stopping a search that would run for minutes: by a conflict limit, a time limit, SIGINT or SIGTERM
+// (statistics, then 's UNKNOWN' with status 0), or at once by a second signal; and its progress lines.
+TEST_F(cli_test, limits_signals_and_progress) {
+  generators::instance g = generators::pigeonhole(11);
+  const std::string hard = file("hole11.cnf", text_of(g));
+  formulas::free_all(g.f);
+  const std::regex stopped_after_statistics("\nc conflicts +[0-9]+\n(c .*\n)*c stopped: ([a-z ]+)\ns UNKNOWN\n$");
+  std::smatch why;
+
+  const outcome conflicts = run("--conflicts 500 " + hard);
+  EXPECT_EQ(conflicts.status, 0);
+  EXPECT_TRUE(std::regex_search(conflicts.out, why, stopped_after_statistics)) << conflicts.out;
+  EXPECT_EQ(why[2], "conflict limit reached");
+  EXPECT_NE(conflicts.out.find("\nc conflicts         500\n"), std::string::npos) << conflicts.out;
+  EXPECT_EQ(run("-q --conflicts 0 " + hard), (outcome{0, "s UNKNOWN\n", ""}));
+
+  const outcome timed = run("-v --time-limit 1.5 " + hard);
+  EXPECT_EQ(timed.status, 0);
+  EXPECT_TRUE(std::regex_search(timed.out, why, stopped_after_statistics)) << timed.out;
+  EXPECT_EQ(why[2], "time limit reached");
+  EXPECT_NE(timed.out.find("\nc  seconds   conflicts   decisions    props/s   learnts  level highest\n"),
+            std::string::npos)
+      << timed.out;
+  EXPECT_TRUE(std::regex_search(timed.out, std::regex("\nc +1\\.[0-9]( +[0-9]+){6}\n"))) << "a progress line";
+  const outcome at_once = run("--time-limit 0 " + hard);
+  EXPECT_NE(at_once.out.find("\nc decisions         0\n"), std::string::npos) << at_once.out;
+  EXPECT_NE(at_once.out.find("\ns UNKNOWN\n"), std::string::npos);
+
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const int out = ::open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = start_program({"-v", hard}, out);
+    ::close(out);
+    ASSERT_TRUE(eventually([&] { return catches(pid, signal); })) << "the program is solving";
+    ::kill(pid, signal);
+    const int status = finish(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string text = slurp(dir_ / "stdout");
+    EXPECT_TRUE(std::regex_search(text, why, stopped_after_statistics)) << text;
+    EXPECT_EQ(why[2], "interrupted by a signal");
+  }
+
+  // A second signal, once the first was taken: standard output is a full pipe, so that the program
+  // is still there, blocked on its last lines, when the second arrives.
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  ::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, 'x');
+  while (::write(pipe_ends[1], filler.data(), filler.size()) > 0) {
+  }
+  ::fcntl(pipe_ends[1], F_SETFL, 0);
+  const pid_t pid = start_program({hard}, pipe_ends[1]);
+  ASSERT_TRUE(eventually([&] { return catches(pid, SIGINT); }));
+  ::kill(pid, SIGINT);
+  ASSERT_TRUE(eventually([&] { return !catches(pid, SIGINT) && !catches(pid, SIGTERM); }))
+      << "the first signal was taken, and the solve has seen it";
+  ::kill(pid, SIGTERM);
+  const int status = finish(pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
 }
 
 // A sample of the real benchmark files, when present: the answer of expected.txt for each.

@@ -1,10 +1,13 @@
 // The solver through its entry points: random formulas against brute force, theories that reject,
 // the min_vars bound, preset models, and every out-of-memory path of a whole solve.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <nubrix/builders.hpp>
 #include <nubrix/dpll.hpp>
@@ -570,6 +573,178 @@ TEST_F(solve_test, malformed_input_is_refused_with_the_entry_and_literal_and_lea
   formulas::free_all(f);
 }
 
+// --- bounded solves -------------------------------------------------------------------------------
+
+constexpr search_policy policies[] = {search_policy::preferred, search_policy::in_order, search_policy::any_model};
+
+// What a bounded solve of the entries gave: the answer, the statistics and the model afterwards.
+struct bounded_outcome {
+  solve_result result;
+  solve_statistics stats;
+  model m;
+};
+bounded_outcome solve_within(const entries& es, model m, solve_options options) {
+  formulas::formula f = formula_of(es);
+  solve_statistics stats;
+  options.statistics = &stats;
+  const solve_result r = helpers::dpll_solve_bounded(f, m, variable{0}, options);
+  EXPECT_EQ(f, formulas::clause_vectors::empty_vector) << "taken over whatever the answer";
+  return {r, stats, m};
+}
+
+// What every finished solve's statistics satisfy, whatever the formula and the policy.
+void expect_invariants(const solve_statistics& s, std::int32_t variables) {
+  EXPECT_GE(s.propagations, s.decisions) << "every decision is propagated";
+  EXPECT_EQ(s.learnt_clauses, s.conflicts) << "one clause learnt per conflict analysed";
+  EXPECT_GE(s.learnt_literals, s.learnt_clauses);
+  EXPECT_LE(s.learnt_literals, s.learnt_literals_before) << "minimisation only removes";
+  EXPECT_LE(s.released_clauses, s.learnt_clauses + s.refutations);
+  EXPECT_LE(s.witnesses + s.refutations, s.excursions + s.theory_calls);
+  EXPECT_LE(s.theory_rejections, s.theory_calls);
+  EXPECT_LE(s.highest_level, variables);
+  EXPECT_LE(s.level, s.highest_level);
+  EXPECT_GE(s.time.count(), 0);
+}
+
+using bounded_solve_test = heap_test;
+
+// Random formulas under every policy: the unbounded answer, and statistics that agree with it.
+TEST_F(bounded_solve_test, statistics_hold_their_invariants) {
+  const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
+  std::mt19937_64 rng(seed);
+  for (int round = 0; round < 600; ++round) {
+    const int n = 1 + static_cast<int>(rng() % 12);
+    const entries es = random_entries(rng, n, static_cast<int>(rng() % (4 * n + 2)));
+    const search_policy policy = policies[round % 3];
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
+    const bounded_outcome o = solve_within(es, model(1, n), {.policy = policy});
+    ASSERT_EQ(o.result == solve_result::sat, count_models(es, n) > 0);
+    expect_invariants(o.stats, n);
+    EXPECT_TRUE(policy != search_policy::in_order || o.stats.excursions == 0);
+    EXPECT_EQ(o.stats.theory_calls, o.result == solve_result::sat ? 1 : 0);
+    EXPECT_TRUE(o.result != solve_result::sat || o.stats.propagations >= n) << "every variable set is propagated";
+  }
+  // A theory that rejects every model: one call per model, each a rejection.
+  enumeration ctx;
+  formulas::formula f = formula_of(queens(5));
+  model m(1, 25);
+  solve_statistics s;
+  EXPECT_EQ((dpll<enumeration, enumerate>::solve_bounded(f, ctx, m, variable{0}, {.statistics = &s})),
+            solve_result::unsat);
+  EXPECT_EQ(s.theory_calls, 10);
+  EXPECT_EQ(s.theory_rejections, 10);
+  expect_invariants(s, 25);
+}
+
+// Every bound stops a search that would run for long with unknown, the model's entries as given and
+// nothing leaked (the fixture checks), under every policy.
+TEST_F(bounded_solve_test, bounds_stop_a_hard_search_with_unknown) {
+  const entries hard = pigeonhole(12, 11);
+  model given(1, 132);
+  given[variable{1}] = true_;  // pigeon 1 in hole 1
+  given[variable{14}] = false_;
+  const auto stopped = [&](solve_options options) {
+    const bounded_outcome o = solve_within(hard, given, options);
+    EXPECT_EQ(o.result, solve_result::unknown);
+    EXPECT_EQ(o.m, given) << "the entries as the caller gave them";
+    expect_invariants(o.stats, 132);
+    return o.stats;
+  };
+  for (const search_policy policy : policies) {
+    SCOPED_TRACE(static_cast<int>(policy));
+    EXPECT_EQ(stopped({.policy = policy, .conflict_limit = 300}).conflicts, 300);
+    const solve_statistics p = stopped({.policy = policy, .propagation_limit = 20000});
+    EXPECT_GE(p.propagations, 20000);
+    EXPECT_LT(p.propagations, 20000 + 132) << "one propagate() call past the limit at most";
+
+    // A deadline already past, or a terminate callback that says stop at once: no work at all.
+    const solve_statistics past = stopped({.policy = policy, .deadline = std::chrono::steady_clock::now()});
+    EXPECT_EQ(past.propagations + past.decisions + past.conflicts, 0);
+    EXPECT_EQ(stopped({.policy = policy, .deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds{20}})
+                  .theory_calls,
+              0);
+
+    // Stops on its k-th call, with progress due at every poll: one report per poll.
+    for (const int k : {1, 2, 7}) {
+      struct counts {
+        int terminate_calls = 0, progress_calls = 0, stop_at = 0;
+        solve_statistics last;
+        bool monotone = true;
+      } c{0, 0, k, {}, true};
+      const solve_statistics s = stopped({
+          .policy = policy,
+          .terminate =
+              [](void* data) {
+                auto& c = *static_cast<counts*>(data);
+                return ++c.terminate_calls == c.stop_at;
+              },
+          .terminate_data = &c,
+          .progress =
+              [](void* data, const solve_statistics& now) {
+                auto& c = *static_cast<counts*>(data);
+                c.monotone = c.monotone && now.propagations >= c.last.propagations &&
+                             now.conflicts >= c.last.conflicts && now.decisions >= c.last.decisions &&
+                             now.level <= now.highest_level && now.time >= c.last.time;
+                c.last = now;
+                ++c.progress_calls;
+              },
+          .progress_data = &c,
+          .progress_interval = std::chrono::steady_clock::duration::zero(),
+      });
+      EXPECT_EQ(c.terminate_calls, k);
+      EXPECT_EQ(c.progress_calls, k);
+      EXPECT_TRUE(c.monotone);
+      EXPECT_GE(s.propagations, s.decisions);
+      EXPECT_GE(s.propagations, c.last.propagations);
+    }
+  }
+}
+
+// Solves on several threads at once, each with its own bounds and callbacks: each deterministic one
+// does exactly what it does alone, and one stopped from another thread through its terminate
+// callback stops. Run under ThreadSanitizer too (see README).
+TEST_F(bounded_solve_test, concurrent_solves_stay_independent) {
+  const entries hard = pigeonhole(12, 11);
+  const entries medium = pigeonhole(8, 7);
+  const auto limited = [](search_policy policy) { return solve_options{.policy = policy, .conflict_limit = 2000}; };
+  std::vector<solve_statistics> alone;
+  for (const search_policy policy : policies)
+    alone.push_back(solve_within(medium, model(1, 56), limited(policy)).stats);
+
+  struct stop_flag {
+    std::atomic<bool> raised{false};
+    std::atomic<std::int64_t> polls{0};
+  } flag;
+  bounded_outcome interrupted{solve_result::sat, {}, model()};
+  std::thread stopped_from_outside([&] {
+    interrupted = solve_within(hard, model(1, 132),
+                               {.terminate =
+                                    [](void* data) {
+                                      auto& f = *static_cast<stop_flag*>(data);
+                                      f.polls.fetch_add(1, std::memory_order_relaxed);
+                                      return f.raised.load(std::memory_order_relaxed);
+                                    },
+                                .terminate_data = &flag});
+  });
+  std::vector<bounded_outcome> together(2 * std::size(policies), bounded_outcome{solve_result::sat, {}, model()});
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < together.size(); ++i)
+    threads.emplace_back([&, i] { together[i] = solve_within(medium, model(1, 56), limited(policies[i % 3])); });
+  for (std::thread& t : threads) t.join();
+  while (flag.polls.load() < 3) std::this_thread::yield();  // it is searching
+  flag.raised = true;
+  stopped_from_outside.join();
+
+  EXPECT_EQ(interrupted.result, solve_result::unknown);
+  for (std::size_t i = 0; i < together.size(); ++i) {
+    const solve_statistics& a = alone[i % 3];
+    const solve_statistics& b = together[i].stats;
+    EXPECT_EQ(together[i].result, solve_within(medium, model(1, 56), limited(policies[i % 3])).result);
+    EXPECT_EQ(std::tie(a.decisions, a.propagations, a.conflicts, a.learnt_literals, a.released_clauses),
+              std::tie(b.decisions, b.propagations, b.conflicts, b.learnt_literals, b.released_clauses));
+  }
+}
+
 // --- out of memory -------------------------------------------------------------------------------
 
 // Fails each heap request of a whole solve in turn: each run raises std::bad_alloc and leaks
@@ -619,6 +794,17 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
               a.search();
             }),
             20);
+}
+
+TEST_F(solve_memory_test, every_failed_request_of_a_bounded_solve) {
+  for (const search_policy policy : policies) {
+    fail_every_request(pigeonhole(7, 6), 42, [policy](formulas::formula& f, model& m) {
+      const model given = m;
+      const solve_result r = helpers::dpll_solve_bounded(f, m, variable{0}, {.policy = policy, .conflict_limit = 40});
+      EXPECT_EQ(r, solve_result::unknown);
+      EXPECT_EQ(m, given);
+    });
+  }
 }
 
 TEST_F(solve_memory_test, every_failed_request_of_a_solve_with_a_theory) {

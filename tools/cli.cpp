@@ -1,16 +1,21 @@
 // nubrix: solves a DIMACS problem (plain or gzip, "p cnf" or "p cnf+") and answers as SAT tools do:
 // "s SATISFIABLE" with "v" lines and exit status 10, "s UNSATISFIABLE" and 20, 1 for an error. A
-// model is checked against a copy of the formula taken before the solve before it is printed.
+// model is checked against a copy of the formula taken before the solve before it is printed. A
+// time limit, a conflict limit, SIGINT or SIGTERM stop the solve with "s UNKNOWN" and status 0.
 //
 // The solve covers the variables that occur (and the reader's auxiliary ones), not every declared
 // one: a declared variable above them occurs in no clause, so in the preferred model it is true, and
 // it is printed so without a byte of memory of its own.
 #include "cli.hpp"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +28,7 @@
 #include <string_view>
 
 #include <nubrix/builders.hpp>
+#include <nubrix/control.hpp>
 #include <nubrix/dimacs.hpp>
 #include <nubrix/helpers.hpp>
 
@@ -34,20 +40,21 @@ constexpr const char* usage = R"(usage: nubrix [options] [FILE]
 Solves the DIMACS problem in FILE (standard input when FILE is absent or '-'). FILE may be
 gzip-compressed and may use the 'p cnf+' extension with 'l1 l2 ... lk <= 1' at-most-one lines.
 
-output: 's SATISFIABLE' with 'v' lines (exit status 10), 's UNSATISFIABLE' (20), or an error on
-standard error naming the file and line (1). Comment lines 'c' say what was read and how long it took.
+output: 's SATISFIABLE' with 'v' lines (exit status 10), 's UNSATISFIABLE' (20), 's UNKNOWN' (0)
+when a limit is reached or SIGINT or SIGTERM stops the solve (a second signal ends the program at
+once), or an error on standard error naming the file and line (1). Comment lines 'c' say what was
+read, how long it took and what the solve did.
 
 options:
-  --min-vars N    decide variables 1 .. N only (0, the default, or N >= the variable count: all);
-                  when the variables above N are left open and do not settle every clause the
-                  answer is 's UNKNOWN' (exit status 0)
-  --any-model     any model, the first found by a search by activity (fastest; not the
-                  preferred model)
-  --in-order      the preferred model, found by deciding the lowest unset variable true at every
-                  step (the default finds the same model, faster)
+  --time-limit S  stop after S seconds from the start (a decimal number)
+  --conflicts N   stop after N conflicts
+  --min-vars N    decide variables 1 .. N only (0: all); 's UNKNOWN' if the rest leaves a clause open
+  --any-model     any model, the first found by a search by activity (fastest)
+  --in-order      the preferred model by in-order decisions alone (the default finds it faster)
+  -v              a progress line about every second while solving
   -q              print the 's' line only
   -n, --no-model  print no 'v' lines
-  --help          show this text
+  -h, --help      show this text
   --version       show the version
 )";
 
@@ -63,10 +70,109 @@ struct settings {
   bool show_model = true;                           // 'v' lines after 's SATISFIABLE'
   search_policy policy = search_policy::preferred;  // how the model is looked for
   std::string file;                                 // empty or "-": standard input
+
+  // Bounds and progress of the solve.
+  double time_limit = -1;                                 // seconds from the start; negative: none
+  std::int64_t conflict_limit = solve_options::no_limit;  // conflicts before the solve stops
+  bool verbose = false;                                   // progress lines while solving
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double seconds_of(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The word after option `name` at argv[i + 1], which moves i past it.
+std::string option_value(int argc, char** argv, int& i, std::string_view name) {
+  if (i + 1 >= argc) throw usage_error(std::string(name) + " needs a value");
+  return argv[++i];
+}
+
+std::int64_t whole_number(const std::string& text, std::string_view name) {
+  char* end = nullptr;
+  errno = 0;
+  const long long n = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || n < 0) {
+    throw usage_error(std::string(name) + " needs a number >= 0, not '" + text + "'");
+  }
+  return n;
+}
+
+// SIGINT and SIGTERM: the first sets the flag, which the solve's terminate callback reads. The
+// system resets the handler of that signal as it runs it, and the callback resets the other's, so
+// that a second signal of either kind ends the program at once.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void note_signal(int) { interrupted = 1; }
+
+bool stop_when_interrupted(void*) {
+  if (interrupted == 0) return false;
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  return true;
+}
+
+// Catches both signals for the time of the solve, and gives them back their default action after
+// it, so that a run in-process leaves no handler behind (a process forked later would inherit it).
+struct caught_signals {
+  caught_signals() noexcept {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = note_signal;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+  }
+  ~caught_signals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+  }
+  caught_signals(const caught_signals&) = delete;
+  caught_signals& operator=(const caught_signals&) = delete;
+};
+
+// The progress lines of -v: a header naming the columns, then one line per report of the library.
+struct progress_lines {
+  std::FILE* out;
+  std::int64_t propagations = 0;               // at the previous report
+  std::chrono::steady_clock::duration time{};  // of the previous report
+};
+
+void print_progress_header(std::FILE* out) {
+  std::fprintf(out, "c %8s %11s %11s %10s %9s %6s %7s\n", "seconds", "conflicts", "decisions", "props/s", "learnts",
+               "level", "highest");
+  std::fflush(out);
+}
+
+void print_progress(void* data, const solve_statistics& now) {
+  auto& last = *static_cast<progress_lines*>(data);
+  const double interval = seconds_of(now.time - last.time);
+  const double rate = interval > 0 ? static_cast<double>(now.propagations - last.propagations) / interval : 0.0;
+  std::fprintf(last.out, "c %8.1f %11lld %11lld %10.0f %9lld %6d %7d\n", seconds_of(now.time),
+               static_cast<long long>(now.conflicts), static_cast<long long>(now.decisions), rate,
+               static_cast<long long>(now.learnts_held), now.level, now.highest_level);
+  std::fflush(last.out);
+  last.propagations = now.propagations;
+  last.time = now.time;
+}
+
+// The closing statistics, as 'c' lines.
+void print_statistics(std::FILE* out, const solve_statistics& s) {
+  const auto n = [](std::int64_t x) { return static_cast<long long>(x); };
+  const double seconds = seconds_of(s.time);
+  std::fprintf(out, "c decisions         %lld\n", n(s.decisions));
+  std::fprintf(out, "c propagations      %lld (%.0f per second)\n", n(s.propagations),
+               seconds > 0 ? static_cast<double>(s.propagations) / seconds : 0.0);
+  std::fprintf(out, "c conflicts         %lld\n", n(s.conflicts));
+  std::fprintf(out, "c learnt clauses    %lld, %lld literals (%lld before minimisation)\n", n(s.learnt_clauses),
+               n(s.learnt_literals), n(s.learnt_literals_before));
+  std::fprintf(out, "c released clauses  %lld in %lld reductions\n", n(s.released_clauses), n(s.reductions));
+  std::fprintf(out, "c excursions        %lld: %lld witnesses, %lld refutations, %lld restarts\n", n(s.excursions),
+               n(s.witnesses), n(s.refutations), n(s.restarts));
+  std::fprintf(out, "c highest level     %d\n", s.highest_level);
+  std::fprintf(out, "c solve time        %.3f s\n", seconds);
 }
 
 settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
@@ -86,6 +192,18 @@ settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
     }
     if (arg == "-q") {
       s.quiet = true;
+    } else if (arg == "-v") {
+      s.verbose = true;
+    } else if (arg == "--conflicts") {
+      s.conflict_limit = whole_number(option_value(argc, argv, i, arg), arg);
+    } else if (arg == "--time-limit") {
+      const std::string text = option_value(argc, argv, i, arg);
+      char* end = nullptr;
+      const double seconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0) {
+        throw usage_error("--time-limit needs a number of seconds >= 0, not '" + text + "'");
+      }
+      s.time_limit = seconds;
     } else if (arg == "--any-model") {
       s.policy = search_policy::any_model;
     } else if (arg == "--in-order") {
@@ -93,15 +211,7 @@ settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
     } else if (arg == "-n" || arg == "--no-model") {
       s.show_model = false;
     } else if (arg == "--min-vars") {
-      if (i + 1 >= argc) throw usage_error("--min-vars needs a number");
-      const std::string text = argv[++i];
-      char* end = nullptr;
-      errno = 0;
-      const long long n = std::strtoll(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno == ERANGE || n < 0) {
-        throw usage_error("--min-vars needs a number >= 0, not '" + text + "'");
-      }
-      s.min_vars = n;
+      s.min_vars = whole_number(option_value(argc, argv, i, arg), arg);
     } else if (arg.size() > 1 && arg.front() == '-') {
       throw usage_error("unknown option '" + std::string(arg) + "'");
     } else if (file_given) {
@@ -195,8 +305,39 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   const std::int64_t last_printed = s.min_vars == 0 ? p.variables : std::min<std::int64_t>(s.min_vars, p.variables);
   model m(1, static_cast<std::int32_t>(solved));
   const auto solve_start = std::chrono::steady_clock::now();
-  const bool found = helpers::dpll_solve(p.f, m, variable{static_cast<std::int32_t>(bound)}, s.policy);
-  if (!s.quiet) std::fprintf(out, "c solved in %.3f s\n", seconds_since(solve_start));
+  solve_statistics statistics;
+  progress_lines progress{out};
+  solve_options options;
+  options.policy = s.policy;
+  options.conflict_limit = s.conflict_limit;
+  if (s.time_limit >= 0 && s.time_limit < 1e9)  // beyond 30 years: no limit
+    options.deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                   std::chrono::duration<double>(s.time_limit));
+  options.terminate = stop_when_interrupted;
+  options.statistics = &statistics;
+  if (s.verbose && !s.quiet) {
+    print_progress_header(out);
+    options.progress = print_progress;
+    options.progress_data = &progress;
+  }
+  const solve_result result = [&] {
+    const caught_signals during_the_solve;
+    return helpers::dpll_solve_bounded(p.f, m, variable{static_cast<std::int32_t>(bound)}, options);
+  }();
+  if (!s.quiet) {
+    std::fprintf(out, "c solved in %.3f s\n", seconds_since(solve_start));
+    print_statistics(out, statistics);
+  }
+  if (result == solve_result::unknown) {
+    if (!s.quiet)
+      std::fprintf(out, "c stopped: %s\n",
+                   interrupted != 0                           ? "interrupted by a signal"
+                   : statistics.conflicts >= s.conflict_limit ? "conflict limit reached"
+                                                              : "time limit reached");
+    std::fputs("s UNKNOWN\n", out);
+    return 0;
+  }
+  const bool found = result == solve_result::sat;
 
   if (!found) {
     std::fputs("s UNSATISFIABLE\n", out);

@@ -38,6 +38,7 @@
 #include <new>
 #include <type_traits>
 
+#include <nubrix/control.hpp>
 #include <nubrix/decisions.hpp>
 #include <nubrix/dpll/validation.hpp>
 #include <nubrix/formulas.hpp>
@@ -75,6 +76,13 @@ class dpll {
   // The same, looking for models as `policy` says: with preferred (the above) and in_order the
   // answer, the model and the sequence of check calls are the same; any_model may find others.
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, search_policy policy);
+  // The same within the bounds of `options` and with its policy: sat and unsat answer as true and
+  // false do above; unknown when a limit or the deadline was reached or options.terminate said stop
+  // first, with f taken over all the same and m's entries as the caller gave them. Fills in
+  // *options.statistics when it is not null (not when an exception propagates); exceptions from the
+  // options' callbacks propagate as those from check do.
+  static solve_result solve_bounded(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
+                                    const solve_options& options);
 
  private:
   template <typename, auto>

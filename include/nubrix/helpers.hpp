@@ -2,6 +2,7 @@
 #ifndef NUBRIX_HELPERS_HPP
 #define NUBRIX_HELPERS_HPP
 
+#include <nubrix/control.hpp>
 #include <nubrix/decisions.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/nubrix.hpp>
@@ -20,6 +21,11 @@ namespace nubrix::helpers {
 bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars);
 // The same, looking for the model as `policy` says; search_policy::preferred is the above.
 bool dpll_solve(formulas::formula& f, model& m, variable_or_null min_vars, search_policy policy);
+// The same within the bounds of `options` and with its policy: unknown when a bound was reached or
+// options.terminate said stop first, f taken over all the same and m's entries as given; fills in
+// *options.statistics when it is not null.
+solve_result dpll_solve_bounded(formulas::formula& f, model& m, variable_or_null min_vars,
+                                const solve_options& options);
 
 }  // namespace nubrix::helpers
 

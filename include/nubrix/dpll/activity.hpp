@@ -78,11 +78,14 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
     for (std::int32_t level = 0; level < decision_level_; ++level) assumptions_.append(trail_[level_starts_[level]]);
   const std::int32_t block = assumptions_.is_empty() ? 0 : 1;  // the level of the assumptions
   unassign_all(0);
+  ++stats_.excursions;
   std::int64_t restarts = 0;
   std::int64_t restart_at = conflicts_ + 100 * luby(restarts);
   excursion_end end = excursion_end::witness;
   for (;;) {
-    if (const conflict c = propagate()) {
+    const conflict c = propagate();
+    if (out_of_budget()) return excursion_end::no_model;
+    if (c) {
       if (decision_level_ == 0) return excursion_end::no_model;
       if (decision_level_ == block) {
         refute(c);
@@ -94,7 +97,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
     }
     if (decision_level_ < block) {
       // Make the assumptions, all at level 1; one found false refutes them.
-      level_starts_[decision_level_++] = trail_size_;
+      open_level();
       bool refuted = false;
       for (std::int32_t i = 0; i < assumptions_.size && !refuted; ++i) {
         const literal p = assumptions_.e[i];
@@ -109,6 +112,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
       continue;
     }
     if (conflicts_ >= restart_at) {
+      ++stats_.restarts;
       unassign_all(block);
       restart_at = conflicts_ + 100 * luby(++restarts);
     }
@@ -121,6 +125,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
     if (to_int(v) == 0) {
       for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
       have_witness_ = true;
+      ++stats_.witnesses;
       if (!keep_trail) return excursion_end::witness;
       break;
     }
@@ -129,6 +134,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
 
   // Back to the in-order search: its decisions again, one per level.
   unassign_all(0);
+  if (end == excursion_end::refuted) ++stats_.refutations;
   if (end == excursion_end::refuted && !learn_refutation()) return excursion_end::no_model;
   if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt at level 0 may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {

@@ -92,6 +92,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
 
   // Minimise: a literal whose reason's literals are all in the clause, or implied by it in turn,
   // adds nothing. Only levels present in the clause can hold such literals.
+  stats_.learnt_literals_before += learnt_.size;
   std::uint32_t levels = 0;
   for (std::int32_t i = 1; i < learnt_.size; ++i) {
     levels |= 1U << (level_of(get_var(learnt_.e[i])) & 31);
@@ -170,6 +171,8 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
   const std::int32_t n = learnt_.size;
   const literal_array_access c = internals::allocate_clause(n);
   std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
+  ++stats_.learnt_clauses;
+  stats_.learnt_literals += n;
   unassign_all(a.jump_level);
   if (n == 1 || keep) {
     f_.append_clause(c);

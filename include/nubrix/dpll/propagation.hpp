@@ -19,6 +19,7 @@ namespace nubrix {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::propagate() -> conflict {
+  const std::int32_t start = propagated_;  // counted once at the end, not in the loop
   while (propagated_ < trail_size_) {
     const literal now_true = trail_[propagated_++];
     const literal now_false = -now_true;
@@ -107,10 +108,12 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
     if (found) {
       while (read != end) *write++ = *read++;
       list.size = static_cast<std::int32_t>(write - list.e);
+      stats_.propagations += propagated_ - start;
       return found;
     }
     list.size = static_cast<std::int32_t>(write - list.e);
   }
+  stats_.propagations += propagated_ - start;
   return conflict{};
 }
 
@@ -119,6 +122,7 @@ requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::propagate_and_learn() {
   for (;;) {
     const conflict c = propagate();
+    if (out_of_budget()) return false;
     if (!c) break;
     if (!resolve_conflict(c, false)) return false;
   }

@@ -22,6 +22,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
   constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
   learnt_record* const records = f_.learnts.e;
   const std::int32_t n = f_.learnts.size;
+  ++stats_.reductions;
   std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
   });
@@ -49,6 +50,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
     clear_marks();
     return;
   }
+  stats_.released_clauses += releasing;
 
   for (std::int32_t i = 0; i < to_clear_.size; ++i) {
     const variable v = get_var(to_clear_.e[i]);

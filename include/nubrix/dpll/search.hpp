@@ -18,34 +18,80 @@ bool dpll<user_context, check>::search_state::check_assign(literal l, array_boun
   return actual == variable_value::true_;
 }
 
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::poll() {
+  const std::int64_t propagations = stats_.propagations;
+  if (conflicts_ >= options_.conflict_limit || propagations >= options_.propagation_limit) {
+    stopped_ = true;
+    return true;
+  }
+  const bool timed = options_.deadline != clock::time_point::max() || options_.progress != nullptr;
+  const bool polled = timed || options_.terminate != nullptr;
+  // Without a clock or a callback to consult, only the propagation limit needs the next poll.
+  next_poll_ = polled && options_.propagation_limit - propagations > poll_interval ? propagations + poll_interval
+                                                                                   : options_.propagation_limit;
+  if (timed) {
+    const clock::time_point now = clock::now();
+    if (now >= options_.deadline) {
+      stopped_ = true;
+      return true;
+    }
+    if (options_.progress != nullptr && now >= next_progress_) {
+      next_progress_ = now + options_.progress_interval;
+      options_.progress(options_.progress_data, statistics(now));
+    }
+  }
+  if (options_.terminate != nullptr && options_.terminate(options_.terminate_data)) stopped_ = true;
+  return stopped_;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context> solve_statistics
+dpll<user_context, check>::search_state::statistics(clock::time_point now)
+const noexcept {
+  solve_statistics s = stats_;
+  s.conflicts = conflicts_;
+  if (vars_ != nullptr) {  // still searching: the record is a progress report
+    s.level = decision_level_;
+    s.learnts_held = f_.learnts.size;
+  }
+  s.time = now - began_;
+  return s;
+}
+
 // Level 0 first: the model's preset entries, then every clause of one literal, in formula order. A
 // clause without literals has no model. Then decide, propagate and learn until every variable up to
 // min_vars is set, and ask the theory.
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::search() {
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::search_state::search() {
   start();
   return run();
 }
 
+// Polled first, so that a deadline already past or a terminate callback that says stop at once ends
+// the search before any work.
 template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::run() {
-  if (propagate()) return cleanup(false);
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::search_state::run() {
+  const auto no_model = [this] { return cleanup(stopped_ ? solve_result::unknown : solve_result::unsat); };
+  next_progress_ = began_ + options_.progress_interval;
+  if (poll()) return no_model();
+  if (propagate()) return no_model();
   for (std::int32_t i = f_.clauses.first_index(); f_.clauses.has_element(i); i = f_.clauses.next(i)) {
     const literal_array_access c = f_.clauses.get(i);
-    if (c.is_empty()) return cleanup(false);
+    if (c.is_empty()) return no_model();
     if (c.length() != 1) continue;
-    if (!check_assign(c.data()[0], c.bounds())) return cleanup(false);
+    if (!check_assign(c.data()[0], c.bounds())) return no_model();
   }
   for (;;) {
-    if (!assign_all()) return cleanup(false);
+    if (!assign_all()) return no_model();
     switch (theory_step()) {
       case verdict::accepted:
-        return cleanup(true);
+        return cleanup(solve_result::sat);
       case verdict::no_model:
-        return cleanup(false);
+        return no_model();
       case verdict::go_on:
+        if (out_of_budget()) return no_model();
         break;
     }
   }
@@ -61,6 +107,17 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
                                       search_policy policy) {
+  solve_options options;
+  options.policy = policy;
+  return solve_bounded(f, ctx, m, min_vars, options) == solve_result::sat;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::solve_bounded(
+    formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, const solve_options& options) {
+  using clock = std::chrono::steady_clock;
+  const bool timed = options.statistics != nullptr || options.progress != nullptr;
+  const clock::time_point began = timed ? clock::now() : clock::time_point{};
   dpll_detail::validate_model(m);
   const bool is_empty = m.first() > m.last();
   const literal first = is_empty ? literal{1} : -variable{m.last()};
@@ -81,17 +138,19 @@ bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, m
 
   const variable_or_null bound = to_int(min_vars) == 0 ? variable{m.last()} : min_vars;
   // The preferred model is the in-order search's only when every variable is decided.
+  search_policy policy = options.policy;
   if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
-  search_state state(*internal, ctx, m, bound, policy);
-  bool r = false;
+  search_state state(*internal, ctx, m, bound, policy, options, began);
+  solve_result r = solve_result::unsat;
   try {
     r = state.search();
   } catch (...) {
-    state.cleanup(false);
+    state.cleanup(solve_result::unsat);
     internal_formula::release(internal);
     throw;
   }
   internal_formula::release(internal);
+  if (options.statistics != nullptr) *options.statistics = state.statistics(timed ? clock::now() : began);
   return r;
 }
 

@@ -3,6 +3,7 @@
 #define NUBRIX_DPLL_SEARCH_STATE_HPP
 
 #include <algorithm>
+#include <chrono>
 
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/internal_formula.hpp>
@@ -13,23 +14,37 @@ namespace nubrix {
 // literals made true are kept on a trail in the order of assignment; levels never decrease along
 // it (every assignment is made at the current level, and a jump undoes whole levels), so undoing
 // levels pops a suffix, and the part of the trail not yet propagated is the propagation queue.
+//
+// Bounds. The operations that report "no model" (propagate_and_learn, assign_all, excursion's
+// no_model, backtrack, theory_step's no_model) also report it when the solve must stop, having set
+// stopped_: a bound of the options was reached or their terminate callback said stop. Every caller
+// passes such an answer straight up, so the search ends at once, and run() tells the two apart.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 class dpll<user_context, check>::search_state {
  public:
-  // A state over f, ctx and m that owns nothing yet; start() allocates its tables.
+  using clock = std::chrono::steady_clock;
+
+  // A state over f, ctx and m that owns nothing yet, bounded by `options` (whose policy is not
+  // read: `policy` is), for a solve that began at `began`; start() allocates its tables.
   search_state(internal_formula& f, user_context& ctx, model& m, variable_or_null min_vars,
-               search_policy policy = search_policy::in_order) noexcept
-      : f_(f), ctx_(ctx), m_(m), min_vars_(min_vars), policy_(policy) {}
+               search_policy policy = search_policy::in_order, const solve_options& options = {},
+               clock::time_point began = {}) noexcept
+      : f_(f), ctx_(ctx), m_(m), min_vars_(min_vars), policy_(policy), options_(options), began_(began) {}
 
-  // Runs the search to its end: returns true with an accepted model in m, false when there is none.
-  // Releases everything the search owns on a normal return; after an exception the caller must call
-  // cleanup(). Raises std::bad_alloc and whatever check raises.
-  bool search();
+  // Runs the search to its end: returns sat with an accepted model in m, unsat when there is none,
+  // unknown when it had to stop first (m's entries then as they were given). Releases everything the
+  // search owns on a normal return; after an exception the caller must call cleanup(). Raises
+  // std::bad_alloc and whatever check and the options' callbacks raise.
+  solve_result search();
 
-  // Releases the tables and the scratch lists, and destroys the internal formula (every clause and
-  // list; the record itself stays). Returns result.
-  bool cleanup(bool result) noexcept;
+  // Records the final level and learnt clause count, puts back m's entries as they were given when
+  // result is unknown, releases the tables and the scratch lists, and destroys the internal formula
+  // (every clause and list; the record itself stays). Returns result.
+  solve_result cleanup(solve_result result) noexcept;
+
+  // What the search did, its time measured up to `now`.
+  solve_statistics statistics(clock::time_point now) const noexcept;
 
  private:
   template <typename, auto>
@@ -57,7 +72,18 @@ class dpll<user_context, check>::search_state {
   // facts with no antecedent, queued for propagation.
   void start();
   // The search proper, on a started state; see search().
-  bool run();
+  solve_result run();
+
+  // --- bounds ---
+  // Whether the solve must stop: two comparisons, and a poll() once the propagations reach next_poll_
+  // or the conflicts their limit. Sets stopped_ when it says yes.
+  bool out_of_budget() {
+    if (stats_.propagations < next_poll_ && conflicts_ < options_.conflict_limit) return false;
+    return poll();
+  }
+  // Tests every bound, reads the clock when a deadline or progress calls need it, calls progress
+  // when due and asks terminate; schedules the next poll. Returns stopped_.
+  bool poll();
 
   // --- assignment ---
   std::int32_t level_of(variable v) const noexcept { return vars_[to_int(v)].level; }
@@ -107,8 +133,14 @@ class dpll<user_context, check>::search_state {
   void decide() noexcept;
   // Makes l true as the decision of a new level.
   void decide_literal(literal l) noexcept {
-    level_starts_[decision_level_++] = trail_size_;
+    open_level();
+    ++stats_.decisions;
     assign(l, nullptr);
+  }
+  // Starts a new decision level at the end of the trail.
+  void open_level() noexcept {
+    level_starts_[decision_level_++] = trail_size_;
+    if (decision_level_ > stats_.highest_level) stats_.highest_level = decision_level_;
   }
 
   // --- decisions by activity (activity.hpp) ---
@@ -141,7 +173,7 @@ class dpll<user_context, check>::search_state {
   conflict propagate();
 
   // Propagates, and learns from every conflict, until a fixpoint: false when a conflict is met at
-  // level 0 (there is no model).
+  // level 0 (there is no model) or the solve must stop (out_of_budget() after each propagation).
   bool propagate_and_learn();
 
   // --- conflict analysis ---
@@ -226,6 +258,16 @@ class dpll<user_context, check>::search_state {
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
 
+  // Bounds and statistics.
+  static constexpr std::int64_t poll_interval = 4096;  // propagations between two polls, at most
+  solve_options options_;              // the caller's bounds and callbacks (policy_ rules, not options_.policy)
+  clock::time_point began_;            // when the solve began
+  clock::time_point next_progress_{};  // when the progress callback is next due
+  std::int64_t next_poll_ = 0;         // stats_.propagations at which out_of_budget() polls next
+  bool stopped_ = false;               // a bound was reached or terminate said stop: the answer is unknown
+  std::int32_t presets_ = 0;           // trail_[0 .. presets_ - 1] are m's entries as the caller gave them
+  solve_statistics stats_;             // the counters of the search; conflicts are kept in conflicts_
+
   // Counters and the reduction schedule.
   std::int64_t conflicts_ = 0;           // conflicts analysed so far
   std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
@@ -276,6 +318,7 @@ void dpll<user_context, check>::search_state::start() {
       assign(x == variable_value::true_ ? +var : -var, nullptr);
     }
   }
+  presets_ = trail_size_;
 }
 
 template <typename user_context, auto check>
@@ -295,7 +338,15 @@ void dpll<user_context, check>::search_state::enable_activity() {
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::cleanup(bool result) noexcept {
+auto dpll<user_context, check>::search_state::cleanup(solve_result result) noexcept -> solve_result {
+  stats_.level = decision_level_;
+  stats_.learnts_held = f_.learnts.size;
+  if (result == solve_result::unknown && values_ != nullptr) {
+    // Nothing else than the search wrote m: unset everything, then put the given entries back.
+    std::fill_n(values_, last_ - value_base_ + 1, variable_value::unset);
+    for (std::int32_t i = 0; i < presets_; ++i)
+      value(get_var(trail_[i])) = is_positive(trail_[i]) ? variable_value::true_ : variable_value::false_;
+  }
   internals::release(vars_);
   vars_ = nullptr;
   internals::release(trail_);
@@ -347,7 +398,8 @@ requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::decide() noexcept {
   const variable var = decisions::first_unassigned(m_, first_unset_);
   assert(to_int(var) != 0);
-  level_starts_[decision_level_++] = trail_size_;
+  open_level();
+  ++stats_.decisions;
   assign(+var, nullptr);
 }
 

@@ -19,6 +19,7 @@ requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::theory_step() -> verdict {
   formulas::formula explanation = formulas::clause_vectors::empty_vector;
   bool accepted = false;
+  ++stats_.theory_calls;
   try {
     accepted = check(ctx_, std::as_const(m_), explanation);
   } catch (...) {
@@ -29,6 +30,7 @@ auto dpll<user_context, check>::search_state::theory_step() -> verdict {
     formulas::free_all(explanation);
     return verdict::accepted;
   }
+  ++stats_.theory_rejections;
   have_witness_ = false;  // the rejected model was the witness
   const std::int32_t first_new = f_.clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
