@@ -541,6 +541,28 @@ TEST_F(cli_test, limits_signals_and_progress) {
   ::close(pipe_ends[1]);
 }
 
+// --proof writes a proof of "no model" that drat-trim verifies, as text and in binary.
+TEST_F(cli_test, proofs_of_unsatisfiability) {
+#ifndef NUBRIX_DRAT_TRIM
+  GTEST_SKIP() << "drat-trim's source is not beside the project: the proofs were not checked";
+#else
+  generators::instance g = generators::pigeonhole(6);
+  const std::string native = file("ph6.cnf", text_of(g));
+  std::ostringstream pairwise;
+  dimacs::write(pairwise, g.f, g.variables, {.expand_at_most_one = true});
+  formulas::free_all(g.f);
+  const std::string plain = file("ph6-pairwise.cnf", pairwise.str());
+  for (const std::string binary : {"", "--binary-proof "}) {
+    const std::string proof = (dir_ / "ph6.drat").string();
+    EXPECT_EQ(run("-q " + binary + "--proof " + proof + " " + native).status, 20);
+    const std::string check =
+        std::string(NUBRIX_DRAT_TRIM) + " " + plain + " " + proof + " > " + (dir_ / "check.txt").string() + " 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0) << binary;
+    EXPECT_NE(slurp(dir_ / "check.txt").find("s VERIFIED"), std::string::npos) << binary;
+  }
+#endif
+}
+
 // A sample of the real benchmark files, when present: the answer of expected.txt for each.
 TEST_F(cli_test, benchmark_sample_matches_the_known_answers) {
   const fs::path root = NUBRIX_BENCHMARK_DATA;

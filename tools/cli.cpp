@@ -31,6 +31,7 @@
 #include <nubrix/control.hpp>
 #include <nubrix/dimacs.hpp>
 #include <nubrix/helpers.hpp>
+#include <nubrix/proof.hpp>
 
 namespace nubrix::cli {
 namespace {
@@ -51,6 +52,9 @@ options:
   --min-vars N    decide variables 1 .. N only (0: all); 's UNKNOWN' if the rest leaves a clause open
   --any-model     any model, the first found by a search by activity (fastest)
   --in-order      the preferred model by in-order decisions alone (the default finds it faster)
+  --proof FILE    write a DRAT proof of 's UNSATISFIABLE' to FILE (check it against the formula
+                  written as plain 'p cnf', at-most-one lines as pairwise clauses)
+  --binary-proof  write the proof in binary DRAT
   -v              a progress line about every second while solving
   -q              print the 's' line only
   -n, --no-model  print no 'v' lines
@@ -71,10 +75,12 @@ struct settings {
   search_policy policy = search_policy::preferred;  // how the model is looked for
   std::string file;                                 // empty or "-": standard input
 
-  // Bounds and progress of the solve.
+  // Bounds, progress and proof of the solve.
   double time_limit = -1;                                 // seconds from the start; negative: none
   std::int64_t conflict_limit = solve_options::no_limit;  // conflicts before the solve stops
   bool verbose = false;                                   // progress lines while solving
+  std::string proof;                                      // where the proof goes; empty: no proof
+  bool binary_proof = false;                              // the proof in binary DRAT
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -175,6 +181,18 @@ void print_statistics(std::FILE* out, const solve_statistics& s) {
   std::fprintf(out, "c solve time        %.3f s\n", seconds);
 }
 
+// The proof file, written through the solver's proof sink and closed however the run ends.
+struct proof_file {
+  std::FILE* file = nullptr;
+  ~proof_file() {
+    if (file != nullptr) std::fclose(file);
+  }
+  static void write(void* self, const char* bytes, std::size_t size) {
+    if (std::fwrite(bytes, 1, size, static_cast<proof_file*>(self)->file) != size)
+      throw std::runtime_error("cannot write the proof");
+  }
+};
+
 settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
   settings s;
   bool file_given = false;
@@ -204,6 +222,10 @@ settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
         throw usage_error("--time-limit needs a number of seconds >= 0, not '" + text + "'");
       }
       s.time_limit = seconds;
+    } else if (arg == "--proof") {
+      s.proof = option_value(argc, argv, i, arg);
+    } else if (arg == "--binary-proof") {
+      s.binary_proof = true;
     } else if (arg == "--any-model") {
       s.policy = search_policy::any_model;
     } else if (arg == "--in-order") {
@@ -320,10 +342,18 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
     options.progress = print_progress;
     options.progress_data = &progress;
   }
+  proof_file proof;
+  const proof_sink sink{proof_file::write, &proof, s.binary_proof};
+  if (!s.proof.empty()) {
+    proof.file = std::fopen(s.proof.c_str(), s.binary_proof ? "wb" : "w");
+    if (proof.file == nullptr) throw std::runtime_error(s.proof + ": cannot open: " + std::strerror(errno));
+    options.proof = &sink;
+  }
   const solve_result result = [&] {
     const caught_signals during_the_solve;
     return helpers::dpll_solve_bounded(p.f, m, variable{static_cast<std::int32_t>(bound)}, options);
   }();
+  if (proof.file != nullptr && std::fflush(proof.file) != 0) throw std::runtime_error("cannot write the proof");
   if (!s.quiet) {
     std::fprintf(out, "c solved in %.3f s\n", seconds_since(solve_start));
     print_statistics(out, statistics);

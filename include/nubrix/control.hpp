@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include <nubrix/decisions.hpp>
+#include <nubrix/proof.hpp>
 
 namespace nubrix {
 
@@ -60,6 +61,10 @@ struct solve_options {
   void* progress_data = nullptr;                                                    // passed to progress
   std::chrono::steady_clock::duration progress_interval = std::chrono::seconds{1};  // between progress calls
   solve_statistics* statistics = nullptr;  // when not null, filled in with what the solve did as it returns
+  // When not null, a DRAT proof goes there: every clause learnt and released, and the empty clause
+  // after unsat. It proves the formula (ranges as their pairwise clauses) unsatisfiable when there is
+  // no theory and no preset model entry; a theory's explanations are not part of what it proves.
+  const proof_sink* proof = nullptr;
 };
 
 }  // namespace nubrix

@@ -44,6 +44,7 @@
 #include <nubrix/formulas.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
+#include <nubrix/proof.hpp>
 #include <nubrix/theory.hpp>
 #include <nubrix/vectors.hpp>
 

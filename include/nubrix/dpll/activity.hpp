@@ -198,6 +198,7 @@ bool dpll<user_context, check>::search_state::learn_refutation() {
   if (n == 0) return false;
   const literal_array_access c = internals::allocate_clause(n);
   std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
+  if (proof_ != nullptr) proof_->clause(c.data(), n, false);
   if (n == 1) {
     f_.append_clause(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());

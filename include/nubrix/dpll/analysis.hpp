@@ -173,6 +173,7 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
   std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
   ++stats_.learnt_clauses;
   stats_.learnt_literals += n;
+  if (proof_ != nullptr) proof_->clause(c.data(), n, false);
   unassign_all(a.jump_level);
   if (n == 1 || keep) {
     f_.append_clause(c);

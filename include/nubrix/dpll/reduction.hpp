@@ -43,6 +43,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
       to_clear_.append(+v);
       marks_[to_int(v)] = 1;
     }
+    if (proof_ != nullptr) proof_->clause(lits, c->last - c->first + 1, true);
     c->first = released;
     ++releasing;
   }

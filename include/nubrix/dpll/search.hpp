@@ -2,6 +2,8 @@
 #ifndef NUBRIX_DPLL_SEARCH_HPP
 #define NUBRIX_DPLL_SEARCH_HPP
 
+#include <optional>
+
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/search_state.hpp>
 
@@ -72,8 +74,18 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
 // Polled first, so that a deadline already past or a terminate callback that says stop at once ends
 // the search before any work.
 template <typename user_context, auto check>
+requires theory::check_operation<check, user_context> solve_result
+dpll<user_context, check>::search_state::finish(solve_result result) {
+  if (proof_ != nullptr) {
+    if (result == solve_result::unsat) proof_->clause(nullptr, 0, false);
+    proof_->flush();
+  }
+  return cleanup(result);
+}
+
+template <typename user_context, auto check>
 requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::search_state::run() {
-  const auto no_model = [this] { return cleanup(stopped_ ? solve_result::unknown : solve_result::unsat); };
+  const auto no_model = [this] { return finish(stopped_ ? solve_result::unknown : solve_result::unsat); };
   next_progress_ = began_ + options_.progress_interval;
   if (poll()) return no_model();
   if (propagate()) return no_model();
@@ -87,7 +99,7 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
     if (!assign_all()) return no_model();
     switch (theory_step()) {
       case verdict::accepted:
-        return cleanup(solve_result::sat);
+        return finish(solve_result::sat);
       case verdict::no_model:
         return no_model();
       case verdict::go_on:
@@ -141,6 +153,8 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   search_policy policy = options.policy;
   if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
   search_state state(*internal, ctx, m, bound, policy, options, began);
+  std::optional<proof_writer> proof;
+  if (options.proof != nullptr) state.set_proof(&proof.emplace(*options.proof));
   solve_result r = solve_result::unsat;
   try {
     r = state.search();

@@ -46,6 +46,9 @@ class dpll<user_context, check>::search_state {
   // What the search did, its time measured up to `now`.
   solve_statistics statistics(clock::time_point now) const noexcept;
 
+  // Makes the search write its proof to `proof` (null: no proof), which must outlive the search.
+  void set_proof(proof_writer* proof) noexcept { proof_ = proof; }
+
  private:
   template <typename, auto>
   friend struct testing::access;
@@ -222,11 +225,16 @@ class dpll<user_context, check>::search_state {
   // Analyses c as a conflict at the current level and learns from it; false when the level is 0.
   bool resolve_conflict(const conflict& c, bool keep);
 
+  // Ends the search with `result`: closes the proof (with the empty clause after unsat), then
+  // releases everything (cleanup).
+  solve_result finish(solve_result result);
+
   // Inputs of the search.
-  internal_formula& f_;        // the clauses and watch lists; learnt clauses are added to it
-  user_context& ctx_;          // the theory's context, passed to check
-  model& m_;                   // the assignment, the caller's own model
-  variable_or_null min_vars_;  // decide no variable once first_unset has passed it
+  internal_formula& f_;            // the clauses and watch lists; learnt clauses are added to it
+  user_context& ctx_;              // the theory's context, passed to check
+  model& m_;                       // the assignment, the caller's own model
+  variable_or_null min_vars_;      // decide no variable once first_unset has passed it
+  proof_writer* proof_ = nullptr;  // where learnt and released clauses are written, if anywhere
 
   // Fields of the search.
   std::int32_t unassigned_left_ = 0;             // variables of m that are unset
