@@ -34,6 +34,10 @@ options:
   --min-vars N    decide variables 1 .. N only (0, the default, or N >= the variable count: all);
                   when the variables above N are left open and do not settle every clause the
                   answer is 's UNKNOWN' (exit status 0)
+  --any-model     any model, the first found by a search by activity (fastest; not the
+                  preferred model)
+  --in-order      the preferred model, found by deciding the lowest unset variable true at every
+                  step (the default finds the same model, faster)
   -q              print the 's' line only
   -n, --no-model  print no 'v' lines
   --help          show this text
@@ -47,10 +51,11 @@ struct usage_error : std::runtime_error {
 };
 
 struct settings {
-  std::int64_t min_vars = 0;  // 0: decide every variable
-  bool quiet = false;         // the 's' line only
-  bool show_model = true;     // 'v' lines after 's SATISFIABLE'
-  std::string file;           // empty or "-": standard input
+  std::int64_t min_vars = 0;                        // 0: decide every variable
+  bool quiet = false;                               // the 's' line only
+  bool show_model = true;                           // 'v' lines after 's SATISFIABLE'
+  search_policy policy = search_policy::preferred;  // how the model is looked for
+  std::string file;                                 // empty or "-": standard input
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -74,6 +79,10 @@ settings parse_arguments(int argc, char** argv, bool& done) {
     }
     if (arg == "-q") {
       s.quiet = true;
+    } else if (arg == "--any-model") {
+      s.policy = search_policy::any_model;
+    } else if (arg == "--in-order") {
+      s.policy = search_policy::in_order;
     } else if (arg == "-n" || arg == "--no-model") {
       s.show_model = false;
     } else if (arg == "--min-vars") {
@@ -155,7 +164,7 @@ int solve(const settings& s) {
   const auto solve_start = std::chrono::steady_clock::now();
   bool found = false;
   try {
-    found = helpers::dpll_solve(p.f, m, variable{static_cast<std::int32_t>(bound)});
+    found = helpers::dpll_solve(p.f, m, variable{static_cast<std::int32_t>(bound)}, s.policy);
   } catch (...) {
     formulas::free_all(p.f);  // the solver resets it once taken over; untouched if it could not start
     formulas::free_all(original);
