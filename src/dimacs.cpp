@@ -27,6 +27,9 @@ constexpr std::size_t chunk_size = std::size_t{1} << 18;
 constexpr std::size_t max_token = 256;  // longer tokens are refused, never buffered
 constexpr std::int64_t max_number = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t max_reserved_entries = std::int32_t{1} << 20;  // 16 MiB of clause references
+// Constraints over up to this many literals become pairwise clauses, no more than the ladder's 3k - 4
+// (10 against 11 at five); longer ones take the ladder, linear in their length.
+constexpr std::size_t max_pairwise = 5;
 
 std::string what_of(const std::string& file, std::int64_t line, const std::string& message) {
   return line > 0 ? file + ":" + std::to_string(line) + ": " + message : file + ": " + message;
@@ -328,6 +331,7 @@ class scanner {
       fail_at(clause_line_, bound_expected_ ? "constraint not finished by its bound at the end of the file"
                                             : "clause not closed by 0 at the end of the file");
     }
+    write_ladders(p);
     if (read_clauses_ < p.declared_clauses) {
       p.warnings.push_back(what_of(name_, header_line_,
                                    "the header declares " + std::to_string(p.declared_clauses) +
@@ -424,6 +428,7 @@ class scanner {
            " variables declared in the header");
     }
     literals_.push_back(literal{value});
+    p.used_variables = std::max(p.used_variables, to_int(get_var(literal{value})));
   }
 
   void relation_token(problem& p, std::string_view token) {
@@ -454,8 +459,8 @@ class scanner {
   }
 
   // At most one of literals_ is true: the range entry when they are three or more distinct
-  // consecutive positive variables, pairwise clauses otherwise (exact also for repeated or
-  // complementary literals, which count as often as they occur).
+  // consecutive positive variables, pairwise clauses when they are few, the ladder otherwise (each
+  // exact also for repeated or complementary literals, which count as often as they occur).
   void add_at_most_one(formulas::formula& f) {
     const std::size_t k = literals_.size();
     if (k >= 3) {
@@ -469,11 +474,62 @@ class scanner {
         return;
       }
     }
+    if (k > max_pairwise) {
+      add_ladder(f);
+      return;
+    }
     for (std::size_t i = 0; i < k; ++i) {
       for (std::size_t j = i + 1; j < k; ++j) {
         const literal pair[2] = {-literals_[i], -literals_[j]};
         append_new(f, new_clause(pair));
       }
+    }
+  }
+
+  // The ladder over literals_ (k of them) takes 3k - 4 places in f, null for now: its auxiliary
+  // variables are numbered after the highest variable of the whole file, known only at its end,
+  // where write_ladders fills them. Until then the group's literals wait in ladder_literals_.
+  void add_ladder(formulas::formula& f) {
+    const std::int64_t k = static_cast<std::int64_t>(literals_.size());
+    if (k - 1 > std::numeric_limits<std::int32_t>::max() - auxiliary_) {
+      fail("the at-most-one lines need more than 2147483647 auxiliary variables");
+    }
+    ladders_.push_back(
+        {f.length() + 1, static_cast<std::int32_t>(k), auxiliary_, static_cast<std::int64_t>(ladder_literals_.size())});
+    ladder_literals_.insert(ladder_literals_.end(), literals_.begin(), literals_.end());
+    auxiliary_ += static_cast<std::int32_t>(k - 1);
+    for (std::int64_t i = 0; i < 3 * k - 4; ++i) f.append(literal_array_access{});
+  }
+
+  // Fills the places of every ladder, its auxiliary variables numbered from p.used_variables + 2 on.
+  // For x1 .. xk and s1 .. s(k-1), si standing for "one of x1 .. xi is true":
+  //   (-x1 | s1), then for 1 < i < k: (-xi | si), (-s(i-1) | si), (-xi | -s(i-1)), and (-xk | -s(k-1)).
+  // Every clause that implies an si comes before the clauses that read it, with si second; see
+  // settle_auxiliary.
+  void write_ladders(problem& p) {
+    if (ladders_.empty()) return;
+    if (auxiliary_ > std::numeric_limits<std::int32_t>::max() - 1 - p.used_variables) {
+      fail_at(header_line_, "the at-most-one lines need " + std::to_string(auxiliary_) +
+                                " auxiliary variables after variable " + std::to_string(p.used_variables + 1) +
+                                ": more than 2147483647 variables");
+    }
+    p.auxiliary_variables = auxiliary_;
+    for (const ladder& l : ladders_) {
+      const literal* const x = ladder_literals_.data() + l.literals;
+      const std::int32_t base = p.used_variables + 1 + l.auxiliary;  // si is base + i
+      const auto s = [base](std::int32_t i) { return variable{base + i}; };
+      std::int32_t at = l.entry;
+      const auto put = [&](literal a, literal b) {
+        const literal pair[2] = {a, b};
+        p.f.set(at++, new_clause(pair));
+      };
+      put(-x[0], +s(1));
+      for (std::int32_t i = 2; i < l.k; ++i) {
+        put(-x[i - 1], +s(i));
+        put(-s(i - 1), +s(i));
+        put(-x[i - 1], -s(i - 1));
+      }
+      put(-x[l.k - 1], -s(l.k - 1));
     }
   }
 
@@ -492,6 +548,17 @@ class scanner {
   bool bound_expected_ = false;    // "<=" read, its bound not yet
   std::vector<literal> literals_;  // the open clause or constraint, in order
   std::vector<literal> sorted_;    // scratch for recognising a range
+
+  // A constraint taking the ladder: where its clauses go and what they are made of.
+  struct ladder {
+    std::int32_t entry;      // index in the formula of its first clause, 3k - 4 places in all
+    std::int32_t k;          // its literals, k > max_pairwise
+    std::int32_t auxiliary;  // auxiliary variables of the ladders before it
+    std::int64_t literals;   // index of its first literal in ladder_literals_
+  };
+  std::vector<ladder> ladders_;           // in file order
+  std::vector<literal> ladder_literals_;  // the literals of every ladder, one after another
+  std::int32_t auxiliary_ = 0;            // auxiliary variables of the ladders so far
 };
 
 problem read_from(raw_input raw, const std::string& name) {
@@ -551,7 +618,10 @@ problem read(std::istream& in, const std::string& name) { return read_from(raw_i
 
 problem read_file(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw parse_error(path, 0, std::string("cannot open: ") + std::strerror(errno));
+  if (file == nullptr) {
+    if (errno == ENOMEM) throw std::bad_alloc();  // exhaustion, like every other, is no fault of the input
+    throw parse_error(path, 0, std::string("cannot open: ") + std::strerror(errno));
+  }
   try {
     problem p = read_from(raw_input(file), path);
     std::fclose(file);
@@ -559,6 +629,29 @@ problem read_file(const std::string& path) {
   } catch (...) {
     std::fclose(file);
     throw;
+  }
+}
+
+void settle_auxiliary(const formulas::formula& f, const problem& p, model& m) noexcept {
+  if (p.auxiliary_variables == 0) return;
+  const std::int32_t first = p.used_variables + 2;
+  const std::int32_t last = p.formula_variables();
+  // In the ladders' order, si is implied by (-xi | si) and (-s(i-1) | si), both before any clause
+  // that reads si: one pass settles each unset si from values already final. An auxiliary variable
+  // still unset when read is one that nothing implied, false in the end.
+  const auto is_true = [&](literal l) {
+    const variable_value x = m[get_var(l)];
+    if (x == variable_value::unset) return to_int(get_var(l)) >= first && !is_positive(l);
+    return (x == variable_value::true_) == is_positive(l);
+  };
+  for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+    const literal_array_access c = f.get(i);
+    if (c.length() != 2 || !is_positive(c.data()[1]) || to_int(c.data()[1]) < first) continue;
+    variable_value& s = m[get_var(c.data()[1])];
+    if (s == variable_value::unset && !is_true(c.data()[0])) s = variable_value::true_;
+  }
+  for (std::int32_t v = first; v <= last; ++v) {
+    if (m[variable{v}] == variable_value::unset) m[variable{v}] = variable_value::false_;
   }
 }
 

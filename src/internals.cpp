@@ -22,7 +22,8 @@ void before_request(std::size_t size) {
   failure_was_raised = true;
   throw std::bad_alloc();
 }
-void count(heap_event event) noexcept {
+void count(heap_event event, std::size_t size = 0) noexcept {
+  tally.bytes += static_cast<std::int64_t>(size);
   switch (event) {
     case heap_event::allocation:
       ++tally.allocations;
@@ -37,7 +38,7 @@ void count(heap_event event) noexcept {
 }
 #else
 void before_request(std::size_t) noexcept {}
-void count(heap_event) noexcept {}
+void count(heap_event, std::size_t = 0) noexcept {}
 #endif
 }  // namespace
 
@@ -63,7 +64,7 @@ void* allocate(std::size_t size) {
   before_request(size);
   void* block = std::malloc(size);
   if (block == nullptr) throw std::bad_alloc();
-  count(heap_event::allocation);
+  count(heap_event::allocation, size);
   return block;
 }
 
@@ -71,7 +72,7 @@ void* reallocate(void* block, std::size_t size) {
   before_request(size);
   void* moved = std::realloc(block, size);
   if (moved == nullptr) throw std::bad_alloc();
-  count(heap_event::reallocation);
+  count(heap_event::reallocation, size);
   return moved;
 }
 

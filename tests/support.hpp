@@ -10,8 +10,10 @@
 #include <new>
 #include <optional>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include <nubrix/dpll.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/heap.hpp>
 #include <nubrix/internals.hpp>
@@ -172,6 +174,129 @@ int for_each_failing_request(Attempt attempt) {
     if (!raised || ::testing::Test::HasFailure() || k > 1000000) return k - 1;
   }
 }
+
+// A search set up as solve sets it up, with every step reachable: the internal formula over the
+// entries (each of two or more entries watched), and a started search state over the model.
+template <typename user_context, auto check>
+struct access {
+  using plain = dpll<user_context, check>;
+  using watcher = typename plain::watcher;
+  using internal_formula = typename plain::internal_formula;
+  using state = typename plain::search_state;
+  using conflict = typename state::conflict;
+  using watch_triple = std::tuple<std::int32_t, std::int32_t, entry>;
+
+  model m;
+  user_context ctx;
+  internal_formula* f = nullptr;
+  state* s = nullptr;
+  bool finished = false;
+
+  explicit access(const entries& es, model start_model, std::int32_t min_vars = 0,
+                  search_policy policy = search_policy::in_order, user_context context = {})
+      : m(std::move(start_model)), ctx(std::move(context)) {
+    formulas::formula caller = formula_of(es);
+    const bool empty = m.first() > m.last();
+    f = internal_formula::create(empty ? literal{1} : -variable{m.last()}, empty ? literal{0} : +variable{m.last()},
+                                 caller);
+    for (std::int32_t i = 1; i <= caller.length(); ++i)
+      if (caller.get(i).length() > 1) f->append_watcher(caller.get(i));
+    s = new state(*f, ctx, m, variable{min_vars == 0 ? m.last() : min_vars}, policy);
+    s->start();
+  }
+  ~access() {
+    if (!finished) s->cleanup(false);
+    delete s;
+    internal_formula::release(f);
+  }
+  access(const access&) = delete;
+  access& operator=(const access&) = delete;
+
+  // Runs the rest of the search (which cleans up after itself).
+  bool search() {
+    const bool found = s->run();
+    finished = true;
+    return found;
+  }
+
+  std::vector<watch_triple> list(std::int32_t l) {
+    std::vector<watch_triple> out;
+    const auto& w = f->occurs_list(literal{l});
+    for (std::int32_t j = 1; j <= w.length(); ++j)
+      out.emplace_back(to_int(w.get(j).blit), w.get(j).next, numbers_of(literal_array_access(w.get(j).clause)));
+    return out;
+  }
+  literal_array_access clause(std::int32_t i) { return f->clauses.get(i); }
+  std::int32_t clause_count() { return f->clauses.length(); }
+
+  std::int32_t unassigned_left() { return s->unassigned_left_; }
+  std::int32_t first_unset() { return to_int(s->first_unset_); }
+  std::int32_t decision_level() { return s->decision_level_; }
+  std::int32_t level(std::int32_t v) { return s->level_of(variable{v}); }
+  literal_array_access antecedent(std::int32_t v) {
+    array_bounds* const r = s->reason_of(variable{v});
+    return r == nullptr ? literal_array_access{} : literal_array_access(r);
+  }
+  // The literals on the trail not yet propagated.
+  entry queue() {
+    entry out;
+    for (std::int32_t i = s->propagated_; i < s->trail_size_; ++i) out.push_back(to_int(s->trail_[i]));
+    return out;
+  }
+  void clear_queue() { s->propagated_ = s->trail_size_; }
+  entry learnt() {
+    return entry(reinterpret_cast<const std::int32_t*>(s->learnt_.e),
+                 reinterpret_cast<const std::int32_t*>(s->learnt_.e) + s->learnt_.size);
+  }
+  variable_value value(std::int32_t v) { return m[variable{v}]; }
+  variable_value val(std::int32_t l) { return s->val(literal{l}); }
+
+  void assign(std::int32_t l, literal_array_access antecedent = {}) { s->assign(literal{l}, antecedent.bounds()); }
+  // A decision on v at the next level, left queued.
+  void decide_on(std::int32_t v) {
+    s->level_starts_[s->decision_level_++] = s->trail_size_;
+    s->assign(+variable{v}, nullptr);
+  }
+  void decide() { s->decide(); }
+  void unassign_all(std::int32_t level) { s->unassign_all(level); }
+  conflict propagate() { return s->propagate(); }
+  // Analyses the conflict and learns from it, as the search does; false at level 0.
+  bool learn_from(const conflict& c) { return s->resolve_conflict(c, false); }
+  bool check_assign(std::int32_t l, literal_array_access antecedent) {
+    return s->check_assign(literal{l}, antecedent.bounds());
+  }
+
+  // Makes the preferred search turn to a witness after `conflicts` conflicts.
+  void witness_after(std::int64_t conflicts) { s->in_order_budget_ = conflicts; }
+  // Makes the search reduce its learnt clauses every `conflicts` conflicts or so.
+  void reduce_every(std::int64_t conflicts) { s->next_reduction_ = s->reduction_step_ = conflicts; }
+
+  // Runs the search of the empty theory step by step as run() does, calling inspect(conflict level,
+  // jump level) with each clause learnt before it joins, and reducing the learnt clauses after every
+  // conflict. Returns whether a model was found.
+  template <typename function>
+  bool search_inspecting(function inspect) {
+    bool found = !s->propagate();
+    for (std::int32_t i = 1; found && i <= clause_count(); ++i) {
+      const literal_array_access c = clause(i);
+      if (c.is_empty()) found = false;
+      if (c.length() == 1) found = s->check_assign(c.data()[0], c.bounds());
+    }
+    while (found && s->unassigned_left_ > 0) {
+      s->decide();
+      while (const auto c = s->propagate()) {
+        if (s->decision_level_ == 0) return false;
+        ++s->conflicts_;
+        const std::int32_t conflict_level = s->decision_level_;
+        const auto analysis = s->analyze(c);
+        inspect(conflict_level, analysis.jump_level);
+        s->learn(analysis, false);
+        s->reduce_learnts();
+      }
+    }
+    return found;
+  }
+};
 
 }  // namespace nubrix::testing
 

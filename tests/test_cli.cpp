@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,17 +13,21 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <set>
 #include <string>
 
 #include <nubrix/dimacs.hpp>
 
+#include "cli.hpp"
 #include "generators.hpp"
+#include "new_probe.hpp"
 #include "support.hpp"
 
 namespace nubrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using enum variable_value;
 
 struct outcome {
   int status = -1;
@@ -221,8 +226,9 @@ TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
   EXPECT_EQ(run(path), (outcome{1, "", "nubrix: " + path + ":2: clause not closed by 0 at the end of the file\n"}));
   EXPECT_EQ(run("/nonexistent/x.cnf"),
             (outcome{1, "", "nubrix: /nonexistent/x.cnf: cannot open: No such file or directory\n"}));
-  EXPECT_EQ(run("", "p cnf 2147483647 0\n").err,
-            "nubrix: <stdin>: 2147483647 variables declared; the solver takes at most 2147483646\n");
+  EXPECT_EQ(run("", "p cnf 2147483647 1\n-2147483647 0\n").err,
+            "nubrix: <stdin>: variable 2147483647 occurs; the solver takes at most 2147483646\n");
+  EXPECT_EQ(run("-q", "p cnf 2147483647 0\n"), (outcome{10, "s SATISFIABLE\n", ""})) << "declared, never used";
 
   for (const char* args : {"--frobnicate", "a.cnf b.cnf", "--min-vars", "--min-vars x", "--min-vars -1",
                            "--min-vars 99999999999999999999"}) {
@@ -239,6 +245,176 @@ TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
     const int status = std::system(command.c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1) << "a lost answer is not a success";
     EXPECT_EQ(slurp(dir_ / "stderr"), "nubrix: cannot write the output\n");
+  }
+}
+
+// --- the program in-process ----------------------------------------------------------------------
+
+// A heap request to fail during an in-process run, and the blocks the run left behind.
+struct heap_failure {
+  void (*fail)(std::int64_t) = nullptr;  // probe::fail_request or new_probe::fail_request
+  std::int64_t k = 0;                    // the request to fail, counted from the program's start
+  std::int64_t leaked = 0;               // set by the run: blocks of either heap it left allocated
+};
+
+// Runs the program's logic in this process on `input` as standard input.
+outcome run_here(const std::vector<std::string>& args, const std::string& input, heap_failure* failure = nullptr) {
+  std::vector<std::string> words = {"nubrix"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  std::istringstream in(input);
+  char* out_text = nullptr;
+  char* err_text = nullptr;
+  std::size_t out_size = 0, err_size = 0;
+  std::FILE* out = open_memstream(&out_text, &out_size);
+  std::FILE* err = open_memstream(&err_text, &err_size);
+  const std::int64_t live_before = probe::read().live() + new_probe::read().live();
+  if (failure != nullptr) failure->fail(failure->k);
+  const int status = cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  if (failure != nullptr) {
+    failure->fail(0);
+    failure->leaked = probe::read().live() + new_probe::read().live() - live_before;
+  }
+  std::fclose(out);
+  std::fclose(err);
+  outcome o{status, std::string(out_text, out_size), std::string(err_text, err_size)};
+  std::free(out_text);
+  std::free(err_text);
+  return o;
+}
+
+// The answer without its comment lines, which tell sizes and times.
+std::string answer_of(const std::string& out) {
+  std::string kept;
+  for (const std::string& line : lines_of(out))
+    if (line.rfind("c ", 0) != 0) kept += line + "\n";
+  return kept;
+}
+
+// The literals of the 'v' lines of `out` whose variables are at most `bound`.
+std::set<std::int64_t> model_up_to(const std::string& out, std::int64_t bound) {
+  std::set<std::int64_t> literals;
+  for (const std::string& line : lines_of(out)) {
+    if (line.rfind("v ", 0) != 0) continue;
+    std::istringstream in(line.substr(2));
+    for (std::int64_t l = 0; in >> l;)
+      if (l != 0 && std::abs(l) <= bound) literals.insert(l);
+  }
+  return literals;
+}
+
+// Random "p cnf+" texts with long at-most-one lines, read as ladders, against the same texts with
+// those lines written as their pairwise clauses, as the reader once expanded them: the same answer
+// and the same model over the declared variables. Under --min-vars the search stops with variables
+// open, and what propagation and learning settle by then differs between the two forms: one may
+// answer UNKNOWN where the other already knows, or settle a variable above the bound the other
+// leaves open; whenever both know, they agree up to the bound.
+TEST_F(cli_test, ladders_answer_as_the_pairwise_clauses_did) {
+  generators::random rng(4242);
+  int models = 0;
+  for (int round = 0; round < 400; ++round) {
+    const auto used = static_cast<std::int32_t>(6 + rng.below(9));
+    const std::int32_t declared = used + static_cast<std::int32_t>(rng.below(4));
+    std::string ladder_text, pairwise_text;
+    std::int64_t ladder_lines = 0, pairwise_lines = 0;
+    for (std::uint64_t lines = 1 + rng.below(8); lines > 0; --lines) {
+      const bool constraint = rng.below(2) == 0;
+      entry lits;
+      for (std::uint64_t k = constraint ? 6 + rng.below(5) : 1 + rng.below(3); k > 0; --k) {
+        const auto v = static_cast<std::int32_t>(1 + rng.below(static_cast<std::uint64_t>(used)));
+        lits.push_back(rng.below(4) == 0 ? -v : v);
+      }
+      std::string line;
+      for (const std::int32_t l : lits) line += std::to_string(l) + " ";
+      ladder_text += line + (constraint ? "<= 1\n" : "0\n");
+      ++ladder_lines;
+      if (!constraint) {
+        pairwise_text += line + "0\n";
+        ++pairwise_lines;
+        continue;
+      }
+      for (std::size_t a = 0; a < lits.size(); ++a) {
+        for (std::size_t b = a + 1; b < lits.size(); ++b) {
+          pairwise_text += std::to_string(-lits[a]) + " " + std::to_string(-lits[b]) + " 0\n";
+          ++pairwise_lines;
+        }
+      }
+    }
+    const std::string head = std::to_string(declared) + " ";
+    const std::string as_ladders = "p cnf+ " + head + std::to_string(ladder_lines) + "\n" + ladder_text;
+    const std::string as_pairs = "p cnf " + head + std::to_string(pairwise_lines) + "\n" + pairwise_text;
+    for (const std::int64_t min_vars : {std::int64_t{0}, 1 + static_cast<std::int64_t>(rng.below(declared))}) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << ", --min-vars " << min_vars << "\n" << as_ladders);
+      const std::vector<std::string> args = {"--min-vars", std::to_string(min_vars)};
+      const outcome ladders = run_here(args, as_ladders);
+      const outcome pairs = run_here(args, as_pairs);
+      ASSERT_EQ(ladders.err, "");
+      if (min_vars != 0 && (ladders.status == 0 || pairs.status == 0)) continue;
+      ASSERT_EQ(ladders.status, pairs.status);
+      if (min_vars != 0) {
+        ASSERT_EQ(model_up_to(ladders.out, min_vars), model_up_to(pairs.out, min_vars));
+      } else {
+        ASSERT_EQ(answer_of(ladders.out), answer_of(pairs.out));
+      }
+      models += ladders.status == 10 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(models, 100);
+}
+
+// Declared variables that occur nowhere cost no memory: they are printed true as they are written.
+TEST_F(cli_test, memory_follows_the_variables_used_not_those_declared) {
+  new_probe::reset();
+  const outcome huge = run_here({"-n"}, "p cnf 100000000 1\n-2 3 0\n");
+  EXPECT_EQ(huge.status, 10);
+  EXPECT_LT(probe::read().bytes + new_probe::read().bytes, std::int64_t{1} << 20)
+      << "the reader's buffer and little else";
+
+  // Printed as if the solve had covered every declared variable, --min-vars included: it decides
+  // 1 .. N, and the lowest unset variable after N when every one up to N is set.
+  for (const auto& [min_vars, last_set] : {std::pair{0, 300}, std::pair{150, 150}, std::pair{2, 3}, std::pair{1, 1}}) {
+    SCOPED_TRACE(min_vars);
+    const outcome o = run_here({"--min-vars", std::to_string(min_vars)}, "p cnf 300 1\n-2 0\n");
+    const model m = answer_model(o.out, "s SATISFIABLE", 300);
+    for (std::int32_t v = 1; v <= 300; ++v) {
+      ASSERT_EQ(m[variable{v}], v == 2 ? false_ : v <= last_set ? true_ : unset) << v;
+    }
+  }
+}
+
+// Fails each heap request of a whole run in turn, the library's and the standard library's: every
+// run that meets a failure says "out of memory" with status 1, and none leaves a block behind.
+TEST_F(cli_test, every_failed_allocation_of_a_run_is_reported_and_leaks_nothing) {
+  const std::string text = "p cnf+ 14 5\n1 -2 0\n1 3 5 7 9 11 <= 1\n2 3 4 <= 1\n-1 5 6 0\n8 9 <= 1\n";
+  struct heap {
+    const char* name;
+    void (*fail)(std::int64_t);
+    bool (*raised)();
+    std::int64_t requests;  // at least this many in one run
+  };
+  const heap heaps[] = {{"library", probe::fail_request, probe::failure_raised, 30},
+                        {"operator new", new_probe::fail_request, new_probe::failure_raised, 8}};
+  for (const heap& h : heaps) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--min-vars", "2"}}) {
+      const outcome whole = run_here(args, text);
+      ASSERT_EQ(whole.status, 10);
+      std::int64_t k = 1;
+      for (;; ++k) {
+        SCOPED_TRACE(::testing::Message() << h.name << " request " << k << (args.empty() ? "" : " with --min-vars"));
+        heap_failure failure{h.fail, k};
+        const outcome o = run_here(args, text, &failure);
+        const bool raised = h.raised();
+        ASSERT_EQ(failure.leaked, 0);
+        if (!raised) {
+          ASSERT_EQ(o, whole);
+          break;
+        }
+        ASSERT_EQ(o.status, 1);
+        ASSERT_EQ(o.err, "nubrix: out of memory\n");
+      }
+      EXPECT_GT(k, h.requests) << h.name;
+    }
   }
 }
 

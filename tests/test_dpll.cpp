@@ -1,8 +1,10 @@
 // The solver through its entry points: random formulas against brute force, theories that reject,
 // the min_vars bound, preset models, and every out-of-memory path of a whole solve.
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
 
 #include <nubrix/builders.hpp>
 #include <nubrix/dpll.hpp>
@@ -56,10 +58,11 @@ struct outcome {
   bool found;
   model m;
 };
-outcome solve_plain(const entries& es, model m, std::int32_t min_vars = 0) {
+outcome solve_plain(const entries& es, model m, std::int32_t min_vars = 0,
+                    search_policy policy = search_policy::preferred) {
   formulas::formula f = formula_of(es);
   formulas::formula before = formula_of(es);
-  const bool found = helpers::dpll_solve(f, m, variable{min_vars});
+  const bool found = helpers::dpll_solve(f, m, variable{min_vars}, policy);
   EXPECT_EQ(f, formulas::clause_vectors::empty_vector) << "the caller's record is reset";
   if (found) {
     EXPECT_NE(formulas::satisfies(before, m), sat_result::unsat);
@@ -69,6 +72,19 @@ outcome solve_plain(const entries& es, model m, std::int32_t min_vars = 0) {
 }
 
 using solve_test = heap_test;
+
+struct nothing {};
+bool accept(nothing&, const model&, formulas::formula&) { return true; }
+
+// The preferred search with its witness from the first decision on: through the entry points it
+// decides in order alone for its first conflicts, which small formulas never pass.
+bool solve_with_witness(const entries& es, model& m) {
+  access<nothing, accept> a(es, m, 0, search_policy::preferred);
+  a.witness_after(0);
+  const bool found = a.search();
+  m = a.m;
+  return found;
+}
 
 TEST_F(solve_test, entry_point_cases) {
   EXPECT_TRUE(solve_plain({}, model()).found);
@@ -124,8 +140,9 @@ TEST_F(solve_test, queens_and_pigeons) {
   EXPECT_TRUE(solve_plain(pigeonhole(5, 5), model(1, 25)).found);
 }
 
-// Random formulas with preset entries, against brute force: the same satisfiability, and the model
-// found is the greatest one (variable 1 first, true above false), the one the decision rule promises.
+// Random formulas with preset entries, against brute force: the same satisfiability whatever the
+// policy, and the model found by the preferred and the in-order search is the greatest one
+// (variable 1 first, true above false), the one the decision rule promises.
 TEST_F(solve_test, random_formulas_against_brute_force) {
   const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
   std::mt19937_64 rng(seed);
@@ -140,15 +157,62 @@ TEST_F(solve_test, random_formulas_against_brute_force) {
         if (rng() % 5 == 0) m[variable{v}] = rng() % 2 ? true_ : false_;
     SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round << " n " << n);
     const std::optional<std::uint64_t> expected = greatest_model(es, n, m);
-    const outcome o = solve_plain(es, m);
-    ASSERT_EQ(o.found, expected.has_value());
-    if (!o.found) continue;
-    ++satisfiable;
-    for (std::int32_t v = 1; v <= n; ++v) ASSERT_NE(o.m[variable{v}], unset);
-    ASSERT_EQ(bits_of(o.m, n), *expected);
+    for (const search_policy policy : {search_policy::preferred, search_policy::in_order, search_policy::any_model}) {
+      const outcome o = solve_plain(es, m, 0, policy);
+      ASSERT_EQ(o.found, expected.has_value()) << static_cast<int>(policy);
+      if (!o.found) continue;
+      for (std::int32_t v = 1; v <= n; ++v) ASSERT_NE(o.m[variable{v}], unset);
+      if (policy != search_policy::any_model) {
+        ASSERT_EQ(bits_of(o.m, n), *expected) << static_cast<int>(policy);
+      } else {
+        ASSERT_TRUE(holds(es, bits_of(o.m, n)));
+        for (std::int32_t v = 1; v <= n; ++v) {
+          if (m[variable{v}] != unset) {
+            ASSERT_EQ(o.m[variable{v}], m[variable{v}]) << "a preset entry moved";
+          }
+        }
+      }
+    }
+    model witnessed = m;
+    ASSERT_EQ(solve_with_witness(es, witnessed), expected.has_value());
+    if (expected) {
+      ASSERT_EQ(bits_of(witnessed, n), *expected) << "with a witness";
+    }
+    satisfiable += expected.has_value() ? 1 : 0;
   }
   EXPECT_GT(satisfiable, rounds / 5);
   EXPECT_LT(satisfiable, rounds * 4 / 5);
+}
+
+// Larger formulas, where the preferred search needs its witness and excursions: its model is the
+// in-order search's, and the search by activity agrees on satisfiability.
+TEST_F(solve_test, policies_agree_on_generated_formulas) {
+  std::mt19937_64 rng(::testing::UnitTest::GetInstance()->random_seed() + 5);
+  for (int round = 0; round < 40; ++round) {
+    const int n = 30 + static_cast<int>(rng() % 40);
+    entries es = random_entries(rng, n, n / 4);
+    es.erase(std::remove_if(es.begin(), es.end(), [](const entry& e) { return e.empty(); }), es.end());
+    for (int i = 0; i < 4 * n; ++i) {
+      entry e;
+      for (int k = 0; k < 3; ++k) {
+        const auto v = static_cast<std::int32_t>(1 + rng() % n);
+        e.push_back(rng() % 2 ? v : -v);
+      }
+      es.push_back(e);
+    }
+    SCOPED_TRACE(::testing::Message() << "round " << round);
+    const outcome preferred = solve_plain(es, model(1, n));
+    const outcome in_order = solve_plain(es, model(1, n), 0, search_policy::in_order);
+    const outcome any = solve_plain(es, model(1, n), 0, search_policy::any_model);
+    model witnessed(1, n);
+    ASSERT_EQ(solve_with_witness(es, witnessed), in_order.found);
+    ASSERT_EQ(preferred.found, in_order.found);
+    ASSERT_EQ(any.found, in_order.found);
+    if (preferred.found) {
+      ASSERT_EQ(preferred.m, in_order.m);
+      ASSERT_EQ(witnessed, in_order.m);
+    }
+  }
 }
 
 // --- theories ----------------------------------------------------------------------------------
@@ -324,10 +388,17 @@ TEST_F(theory_test, check_calls_follow_the_greatest_models) {
       }
     }
 
-    formulas::formula f = formula_of(visible);
-    model m(1, n);
-    ASSERT_EQ((dpll<whimsical, whim>::solve(f, ctx, m, variable{0})), expected_found);
-    ASSERT_EQ(ctx.offered, expected);
+    for (const search_policy policy : {search_policy::preferred, search_policy::in_order}) {
+      formulas::formula f = formula_of(visible);
+      model m(1, n);
+      ctx.offered.clear();
+      ASSERT_EQ((dpll<whimsical, whim>::solve(f, ctx, m, variable{0}, policy)), expected_found);
+      ASSERT_EQ(ctx.offered, expected);
+    }
+    access<whimsical, whim> a(visible, model(1, n), 0, search_policy::preferred, whimsical{ctx.salt, n, {}});
+    a.witness_after(0);
+    ASSERT_EQ(a.search(), expected_found);
+    ASSERT_EQ(a.ctx.offered, expected) << "with a witness";
     offered += static_cast<int>(expected.size());
   }
   EXPECT_GT(offered, 2500) << "theories that reject many models before the answer";
@@ -420,6 +491,85 @@ TEST_F(theory_test, exceptions_from_check_reach_the_caller_and_leak_nothing) {
   }
 }
 
+// --- malformed input -----------------------------------------------------------------------------
+
+// A bad entry placed after good ones, for the formula and for an explanation: `what` is the message.
+struct bad_input {
+  std::optional<entry> bad;  // nullopt: a null entry
+  std::int32_t first, last;  // the model's bounds
+  std::string what;          // the message after "nubrix::dpll::solve: entry P of SOURCE "
+};
+const bad_input bad_inputs[] = {
+    {entry{7}, 1, 3, "holds literal 7 at position 1, whose variable lies outside the model (the model holds 1 .. 3)"},
+    {entry{1, 2, 9}, 1, 3,
+     "holds literal 9 at position 3, whose variable lies outside the model (the model holds 1 .. 3)"},
+    {entry{-2, 1}, 2, 4,
+     "holds literal 1 at position 2, whose variable lies outside the model (the model holds 2 .. 4)"},
+    {entry{1, 2, 0}, 1, 3, "holds literal 0 at position 3: 0 only starts an at-most-one entry [0, from, to]"},
+    {entry{-2147483647 - 1}, 1, 3, "holds literal -2147483648 at position 1, which names no variable"},
+    {std::nullopt, 1, 3, "is null"},
+    {entry{0}, 1, 3, "is an at-most-one entry [0] without a range"},
+    {entry{0, 2, 5}, 1, 3, "is the at-most-one range 2 .. 5, which reaches outside the model (the model holds 1 .. 3)"},
+    {entry{0, 1, 3}, 2, 4, "is the at-most-one range 1 .. 3, which reaches outside the model (the model holds 2 .. 4)"},
+    {entry{0, -1, -5}, 1, 3, "is an at-most-one entry whose range ends at literal -1, not a positive variable"},
+    {entry{1}, 1, 0, "holds literal 1 at position 1, whose variable lies outside the model (the model is empty)"},
+};
+
+literal_array_access entry_of(const std::optional<entry>& e) { return e ? clause_of(*e) : literal_array_access{}; }
+
+// Gives the explanation its good entries and then the bad one, once.
+struct faulty {
+  const bad_input* input;
+  int calls = 0;
+};
+bool explain_badly(faulty& ctx, const model&, formulas::formula& explanation) {
+  if (ctx.calls++ > 0) return true;
+  give(explanation, clause_of({2, 3}));
+  give(explanation, entry_of(ctx.input->bad));
+  return false;
+}
+
+TEST_F(solve_test, malformed_input_is_refused_with_the_entry_and_literal_and_leaks_nothing) {
+  for (const bad_input& c : bad_inputs) {
+    SCOPED_TRACE(c.what);
+    // The formula: refused before anything is taken over; the caller keeps it as it was.
+    const entries good = c.last >= 3 ? entries{{-2, 3}, {0, 2, 3}} : entries{};
+    formulas::formula f = formula_of(good);
+    f.append(entry_of(c.bad));
+    const std::string position = std::to_string(good.size() + 1);
+    const formulas::formula record = f;
+    model m(c.first, c.last);
+    try {
+      helpers::dpll_solve(f, m, variable{0});
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry " + position + " of the formula " + c.what);
+    }
+    EXPECT_EQ(f, record) << "the caller's formula is untouched";
+    if (c.bad) {
+      EXPECT_EQ(numbers_of(f.get(f.length())), *c.bad);
+    }
+    formulas::free_all(f);
+
+    // An explanation: released with what the search owns (the heap check at the end sees a leak).
+    if (c.last < 3) continue;
+    faulty ctx{&c};
+    formulas::formula g = formulas::clause_vectors::empty_vector;
+    model n(c.first, c.last);
+    try {
+      dpll<faulty, explain_badly>::solve(g, ctx, n, variable{0});
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), "nubrix::dpll::solve: entry 2 of the explanation " + c.what);
+    }
+  }
+  // A model ending at the last variable: the search could not name the one after it.
+  formulas::formula f = formula_of({{2147483647}});
+  model m(2147483646, 2147483647);
+  EXPECT_THROW(helpers::dpll_solve(f, m, variable{0}), std::invalid_argument);
+  formulas::free_all(f);
+}
+
 // --- out of memory -------------------------------------------------------------------------------
 
 // Fails each heap request of a whole solve in turn: each run raises std::bad_alloc and leaks
@@ -445,10 +595,30 @@ void fail_every_request(const entries& es, int n, auto&& solve) {
 using solve_memory_test = heap_test;
 
 TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
-  const auto plain = [](formulas::formula& f, model& m) { helpers::dpll_solve(f, m, variable{0}); };
-  fail_every_request(queens(5), 25, plain);
-  fail_every_request(pigeonhole(4, 3), 12, plain);
-  fail_every_request({{1, 2, 3}, {-1, -2}, {-1, 2, 4}, {1, -3, -4}, {2, 3, 4}, {-2, -3}, {3, -4, 1}}, 4, plain);
+  for (const search_policy policy : {search_policy::preferred, search_policy::in_order, search_policy::any_model}) {
+    const auto plain = [policy](formulas::formula& f, model& m) { helpers::dpll_solve(f, m, variable{0}, policy); };
+    fail_every_request(queens(5), 25, plain);
+    fail_every_request(pigeonhole(4, 3), 12, plain);
+    fail_every_request({{1, 2, 3}, {-1, -2}, {-1, 2, 4}, {1, -3, -4}, {2, 3, 4}, {-2, -3}, {3, -4, 1}}, 4, plain);
+  }
+  // Excursions, refutations and the replay of the in-order decisions.
+  std::mt19937_64 rng(11);
+  entries es;
+  for (int i = 0; i < 150; ++i) {
+    entry e;
+    for (int k = 0; k < 3; ++k) {
+      const auto v = static_cast<std::int32_t>(1 + rng() % 40);
+      e.push_back(rng() % 2 ? v : -v);
+    }
+    es.push_back(e);
+  }
+  EXPECT_GT(for_each_failing_request([&](int k) {
+              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
+              a.witness_after(0);
+              probe::fail_request(k);
+              a.search();
+            }),
+            20);
 }
 
 TEST_F(solve_memory_test, every_failed_request_of_a_solve_with_a_theory) {

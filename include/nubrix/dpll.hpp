@@ -39,6 +39,7 @@
 #include <type_traits>
 
 #include <nubrix/decisions.hpp>
+#include <nubrix/dpll/validation.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
@@ -48,7 +49,8 @@
 namespace nubrix {
 
 namespace testing {
-struct dpll_access;  // the test suite's window on the solver's internal state
+template <typename user_context, auto check>
+struct access;  // the test suite's window on the solver's internal state
 }
 
 template <typename user_context, auto check>
@@ -57,18 +59,26 @@ class dpll {
  public:
   // Searches for a model of f accepted by the theory, deciding variables up to min_vars (0: all of
   // m). Takes f over: its clauses are released and f is reset to the empty formula, whatever the
-  // outcome, except when building the watch lists fails for want of memory, which leaves f untouched
-  // with the caller. m (bounds first .. last, first >= 1) is the caller's; entries already set act as
-  // fixed facts. Returns true with the model in m (variables above min_vars may stay unset), or
-  // false when there is none. std::bad_alloc and exceptions from check propagate after everything
-  // the search owns is released.
+  // outcome, except when f is refused (below) or building the watch lists fails for want of memory,
+  // which leave f untouched with the caller. m is the caller's; entries already set act as fixed
+  // facts. Returns true with the model in m (variables above min_vars may stay unset), or false when
+  // there is none. std::bad_alloc and exceptions from check propagate after everything the search
+  // owns is released.
+  // Preconditions, each checked: std::invalid_argument names the entry (its position) and literal.
+  //  - m starts at variable 1 or above and ends below 2147483647 (or is empty);
+  //  - no entry of f (nor of an explanation from check) is null;
+  //  - every literal of a clause names a variable of m: never 0, never -2147483648;
+  //  - an at-most-one entry is [0, from, to] with from, to >= 1, and from .. to within m unless empty.
+  // An entry of an explanation that breaks them is released with the rest of the explanation, and
+  // the search releases what it owns, as when check raises.
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars);
   // The same, looking for models as `policy` says: with preferred (the above) and in_order the
   // answer, the model and the sequence of check calls are the same; any_model may find others.
   static bool solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars, search_policy policy);
 
  private:
-  friend struct testing::dpll_access;
+  template <typename, auto>
+  friend struct testing::access;
 
   // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
   // falsity makes propagation look at it.

@@ -27,6 +27,7 @@ struct counts {
   std::int64_t allocations = 0;    // successful allocate calls
   std::int64_t reallocations = 0;  // successful reallocate calls
   std::int64_t releases = 0;       // release calls with a non-null block
+  std::int64_t bytes = 0;          // bytes asked for by the successful allocate and reallocate calls
   // Blocks allocated and not yet released.
   std::int64_t live() const noexcept { return allocations - releases; }
 };

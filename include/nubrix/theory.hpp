@@ -14,6 +14,10 @@ namespace nubrix::theory {
 // at-most-one entries that every acceptable model satisfies; the solver takes them over. It may
 // update ctx, must not change m, and may throw: the exception reaches the caller of solve, and the
 // entries already appended are released. An entry that check fails to append is still check's own.
+// Each entry must be a block of its own, appended once: a block appended twice, or one the solver
+// already holds (an entry of the formula or of an earlier explanation), is outside the contract.
+// Entries are checked as the solver takes them over, as solve checks the formula's: a null entry, a
+// literal 0 or -2147483648 in a clause, or a variable outside m raises std::invalid_argument.
 template <auto check, typename user_context>
 concept check_operation = requires(user_context& ctx, const model& m, formulas::formula& explanation) {
   { check(ctx, m, explanation) } -> std::convertible_to<bool>;

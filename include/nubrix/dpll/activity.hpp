@@ -1,8 +1,9 @@
 // Decisions by activity, and the preferred model found with their help; part of <nubrix/dpll.hpp>.
 //
 // The in-order search finds the greatest model, but deciding "true first" where that leads nowhere
-// can cost it an exponential number of conflicts. The preferred search keeps the in-order decisions
-// and adds a witness: a model of every clause known, which agrees with the whole trail.
+// can cost it an exponential number of conflicts. The preferred search runs it alone for its first
+// conflicts, which is all most small formulas need; then it keeps the in-order decisions and adds a
+// witness: a model of every clause known, which agrees with the whole trail.
 //  - The next in-order variable v is decided true as always. When the witness has v true, nothing
 //    can go wrong: propagation from an assignment the witness agrees with only sets literals the
 //    witness makes true, so no clause is violated.
@@ -34,17 +35,15 @@ namespace nubrix {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::assign_all() {
-  switch (policy_) {
-    case search_policy::in_order:
-      while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
-        decide();
-        if (!propagate_and_learn()) return false;
-      }
-      return true;
-    case search_policy::any_model:
-      return excursion(false) != excursion_end::no_model;
-    case search_policy::preferred:
+  if (policy_ == search_policy::any_model) return excursion(false) != excursion_end::no_model;
+  // In order alone while that is cheap: most small and easy formulas never need a witness.
+  while (activity_ == nullptr && unassigned_left_ > 0 && first_unset_ <= min_vars_) {
+    if (policy_ == search_policy::preferred && conflicts_ >= in_order_budget_) {
+      enable_activity();
       break;
+    }
+    decide();
+    if (!propagate_and_learn()) return false;
   }
   while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
     if (!have_witness_) {
@@ -131,6 +130,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
   // Back to the in-order search: its decisions again, one per level.
   unassign_all(0);
   if (end == excursion_end::refuted && !learn_refutation()) return excursion_end::no_model;
+  if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt at level 0 may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {
     const literal p = assumptions_.e[i];
     if (val(p) == variable_value::true_) continue;

@@ -61,7 +61,7 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
                                       search_policy policy) {
-  assert(m.last() < std::numeric_limits<std::int32_t>::max());
+  dpll_detail::validate_model(m);
   const bool is_empty = m.first() > m.last();
   const literal first = is_empty ? literal{1} : -variable{m.last()};
   const literal last = is_empty ? literal{0} : +variable{m.last()};
@@ -69,6 +69,7 @@ bool dpll<user_context, check>::solve(formulas::formula& f, user_context& ctx, m
   try {
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
       const literal_array_access c = f.get(i);
+      dpll_detail::validate_entry(c, i, m, "the formula");
       if (c.length() > 1) internal->append_watcher(c);
     }
   } catch (...) {

@@ -32,7 +32,8 @@ class dpll<user_context, check>::search_state {
   bool cleanup(bool result) noexcept;
 
  private:
-  friend struct testing::dpll_access;
+  template <typename, auto>
+  friend struct testing::access;
 
   // How a variable got its value.
   struct var_record {
@@ -122,6 +123,8 @@ class dpll<user_context, check>::search_state {
   void refute(const conflict& c);
   // Makes learnt_ a clause of the search at level 0; false when that leaves no model.
   bool learn_refutation();
+  // Allocates what decisions by activity need; every variable up to min_vars goes into the heap.
+  void enable_activity();
   // The unset variable of the highest activity up to min_vars; 0 when every one is set.
   variable pick_by_activity() noexcept;
   void bump(variable v) noexcept;
@@ -210,7 +213,8 @@ class dpll<user_context, check>::search_state {
   variable_value* lit_values_block_ = nullptr;   // the values of the literals -last .. last
   variable_value* lit_values_ = nullptr;         // entry of literal 0 in that block: val(l) is lit_values_[l]
 
-  // Decisions by activity, allocated unless the policy is in_order.
+  // Decisions by activity: allocated from the start for any_model, and when the preferred search
+  // first needs a witness.
   search_policy policy_;                            // how models are looked for
   double* activity_ = nullptr;                      // per variable: its share in recent conflicts
   double activity_increment_ = 1;                   // what a bump adds; grows by 1/0.95 each conflict
@@ -223,9 +227,11 @@ class dpll<user_context, check>::search_state {
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
 
   // Counters and the reduction schedule.
-  std::int64_t conflicts_ = 0;          // conflicts analysed so far
-  std::int64_t next_reduction_ = 2000;  // conflicts_ at which reduce_learnts() next runs
-  std::int64_t reduction_step_ = 2000;  // conflicts between two reductions; grows by 300 each time
+  std::int64_t conflicts_ = 0;           // conflicts analysed so far
+  std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
+  std::int64_t reduction_step_ = 2000;   // conflicts between two reductions; grows by 300 each time
+  std::int64_t in_order_budget_ = 2000;  // the preferred search decides in order alone until this
+                                         // many conflicts, then with a witness
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;  // m's entries
@@ -256,17 +262,7 @@ void dpll<user_context, check>::search_state::start() {
   lit_values_ = lit_values_block_ + (slots - 1);
   std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
-  if (policy_ != search_policy::in_order) {
-    activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
-    std::fill_n(activity_, slots, 0.0);
-    heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
-    heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-    std::fill_n(heap_position_, slots, -1);
-    phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-    std::memset(phase_, 1, slots);
-    witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-    for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
-  }
+  if (policy_ == search_policy::any_model) enable_activity();
 
   for (std::int32_t v = m_.first(); v <= last_; ++v) {
     const variable var{v};
@@ -280,6 +276,21 @@ void dpll<user_context, check>::search_state::start() {
       assign(x == variable_value::true_ ? +var : -var, nullptr);
     }
   }
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::enable_activity() {
+  const auto slots = static_cast<std::size_t>(last_) + 1;
+  activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
+  std::fill_n(activity_, slots, 0.0);
+  heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
+  heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
+  std::fill_n(heap_position_, slots, -1);
+  phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+  std::memset(phase_, 1, slots);
+  witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+  for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
 }
 
 template <typename user_context, auto check>

@@ -33,6 +33,7 @@ auto dpll<user_context, check>::search_state::theory_step() -> verdict {
   const std::int32_t first_new = f_.clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
     try {
+      dpll_detail::validate_entry(explanation.get(i), i, m_, "the explanation");
       f_.clauses.append(explanation.get(i));
     } catch (...) {
       for (std::int32_t k = i; explanation.has_element(k); k = explanation.next(k)) free(explanation.get(k));
