@@ -19,13 +19,12 @@
 #include <nubrix/dimacs.hpp>
 #include <nubrix/heap.hpp>
 
+#include "oracle.hpp"
+
 namespace nubrix::fuzz {
 namespace {
 
 namespace probe = internals::heap_probe;
-
-using entry = std::vector<std::int32_t>;
-using entries = std::vector<entry>;
 
 void require(bool ok, const char* what, const std::string& detail = {}) {
   if (ok) return;
@@ -37,6 +36,9 @@ void require(bool ok, const char* what, const std::string& detail = {}) {
 struct reading {
   entries es;
   std::int32_t variables = 0;
+  std::int32_t used = 0;       // the highest variable the file names
+  std::int32_t auxiliary = 0;  // the ladders' variables
+  std::int32_t formula_variables = 0;
   std::int32_t declared = 0;
   bool cardinality = false;
   std::vector<std::string> warnings;
@@ -52,14 +54,36 @@ entries numbers_of(const formulas::formula& f) {
   return out;
 }
 
-bool is_range(const entry& e) { return !e.empty() && e[0] == 0; }
+// The ladders that replace long at-most-one lines, on problems small enough for brute force: for
+// every assignment of the file's variables, settle_auxiliary completes it to a model of f exactly when
+// some values of the auxiliary variables do.
+void check_ladders(const dimacs::problem& p) {
+  if (p.auxiliary_variables == 0 || p.formula_variables() > 14) return;
+  const std::vector<condition> cs = compile(numbers_of(p.f));
+  const std::int32_t first_auxiliary = p.used_variables + 2;
+  for (assignment base = 0; base < assignment{1} << p.used_variables; ++base) {
+    bool some = false;
+    for (assignment x = 0; x < assignment{1} << p.auxiliary_variables && !some; ++x)
+      some = holds(cs, base | x << (first_auxiliary - 1));
+    model m(1, p.formula_variables());
+    for (std::int32_t v = 1; v <= p.used_variables; ++v)
+      m[variable{v}] = is_true(base, v) ? variable_value::true_ : variable_value::false_;
+    dimacs::settle_auxiliary(p.f, p, m);
+    for (std::int32_t v = first_auxiliary; v <= p.formula_variables(); ++v)
+      require(m[variable{v}] != variable_value::unset, "settle_auxiliary left an auxiliary variable unset");
+    require((formulas::satisfies(p.f, m) == formulas::sat_result::sat) == some,
+            "settle_auxiliary does not complete exactly the assignments that the ladders allow");
+  }
+}
 
 // Reads `text`; none when it is refused. Any other exception escapes (and ends the run).
 std::optional<reading> read_text(const std::string& text) {
   std::istringstream in(text);
   try {
     dimacs::problem p = dimacs::read(in, "input");
-    reading r{numbers_of(p.f), p.variables, p.declared_clauses, p.cardinality, p.warnings};
+    reading r{numbers_of(p.f),         p.variables,        p.used_variables, p.auxiliary_variables,
+              p.formula_variables(), p.declared_clauses, p.cardinality,    p.warnings};
+    check_ladders(p);
     formulas::free_all(p.f);
     return r;
   } catch (const dimacs::parse_error& e) {
@@ -107,17 +131,23 @@ std::string gzipped(const std::string& text) {
   return out;
 }
 
-// Every entry read is well formed: literals name declared variables, and a range [0, from, to]
-// covers three or more declared variables and appears only under "p cnf+".
+// Every entry read is well formed: a range [0, from, to] covers three or more of the variables the
+// file names and appears only under "p cnf+"; a clause's literals name those variables, or the
+// ladders' auxiliary ones, which start above used + 1 and exist only under "p cnf+".
 void check_well_formed(const reading& r) {
+  require(r.used >= 0 && r.used <= r.variables && r.auxiliary >= 0 && (r.auxiliary == 0 || r.cardinality),
+          "the variable counts of a problem");
+  const std::int32_t top = r.auxiliary == 0 ? r.used : r.formula_variables;
   for (const entry& e : r.es) {
     if (is_range(e)) {
-      require(e.size() == 3 && r.cardinality && e[1] >= 1 && e[2] <= r.variables && e[2] - e[1] >= 2,
+      require(e.size() == 3 && r.cardinality && e[1] >= 1 && e[2] <= r.used && e[2] - e[1] >= 2,
               "a range entry that the reader cannot have made");
       continue;
     }
-    for (const std::int32_t l : e)
-      require(l != 0 && l != INT32_MIN && std::abs(l) <= r.variables, "a literal outside the declared variables");
+    for (const std::int32_t l : e) {
+      require(l != 0 && l != INT32_MIN && std::abs(l) <= top, "a literal outside the problem's variables");
+      require(r.auxiliary == 0 || std::abs(l) != r.used + 1, "a literal of the variable kept free between ladders");
+    }
   }
 }
 
@@ -157,12 +187,19 @@ void run(const std::uint8_t* data, std::size_t size) {
   require(traffic.live() == 0, "blocks still live after releasing the problem");
   check_well_formed(*r);
 
-  // Written and read back: the same entries over the same variables, the header telling the
-  // extension exactly when a range is written, and writing again gives the same text.
-  const std::string once = written(r->es, r->variables, false);
+  // Written over every variable (the ladders' too) and read back: the same entries, the ladders as
+  // plain clauses, the header telling the extension exactly when a range is written, and writing
+  // again gives the same text.
+  const std::int32_t variables = std::max(r->variables, r->formula_variables);
+  const std::string once = written(r->es, variables, false);
   const std::optional<reading> back = read_text(once);
   require(back.has_value(), "the writer's text is refused", once);
-  require(back->es == r->es && back->variables == r->variables, "the round trip changed the problem", once);
+  require(back->es == r->es && back->variables == variables && back->auxiliary == 0,
+          "the round trip changed the problem", once);
+  std::int32_t named = 0;
+  for (const entry& e : r->es)
+    for (const std::int32_t l : e) named = std::max(named, std::abs(l));
+  require(back->used == named, "the highest variable named, read back", once);
   const bool ranges = std::any_of(r->es.begin(), r->es.end(), is_range);
   require(back->cardinality == ranges && back->warnings.empty() &&
               back->declared == static_cast<std::int32_t>(r->es.size()),
@@ -171,9 +208,9 @@ void run(const std::uint8_t* data, std::size_t size) {
 
   // Expanded: plain "p cnf" with each range as its pairwise clauses.
   if (pairs_in(r->es) <= 20000) {
-    const std::string plain = written(r->es, r->variables, true);
+    const std::string plain = written(r->es, variables, true);
     const std::optional<reading> flat = read_text(plain);
-    require(flat.has_value() && !flat->cardinality && flat->variables == r->variables, "the expanded text", plain);
+    require(flat.has_value() && !flat->cardinality && flat->variables == variables, "the expanded text", plain);
     entries es = flat->es;
     std::sort(es.begin(), es.end());
     require(es == expanded(r->es), "the expanded text does not hold the pairwise clauses", plain);
@@ -183,7 +220,7 @@ void run(const std::uint8_t* data, std::size_t size) {
   if (size < 2 || data[0] != 0x1f || data[1] != 0x8b) {
     const std::optional<reading> unzipped = read_text(gzipped(text));
     require(unzipped.has_value() && unzipped->es == r->es && unzipped->variables == r->variables &&
-                unzipped->declared == r->declared && unzipped->cardinality == r->cardinality &&
+                unzipped->used == r->used && unzipped->auxiliary == r->auxiliary && unzipped->declared == r->declared && unzipped->cardinality == r->cardinality &&
                 unzipped->warnings == r->warnings,
             "the gzip form of the input reads differently");
   }
