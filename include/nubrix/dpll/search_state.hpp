@@ -355,27 +355,22 @@ auto dpll<user_context, check>::search_state::cleanup(solve_result result) noexc
     for (std::int32_t i = 0; i < presets_; ++i)
       value(get_var(trail_[i])) = is_positive(trail_[i]) ? variable_value::true_ : variable_value::false_;
   }
-  internals::release(vars_);
-  vars_ = nullptr;
-  internals::release(trail_);
-  trail_ = nullptr;
-  internals::release(level_starts_);
-  level_starts_ = nullptr;
-  internals::release(marks_);
-  marks_ = nullptr;
-  internals::release(level_stamps_);
-  level_stamps_ = nullptr;
-  internals::release(lit_values_block_);
-  lit_values_block_ = lit_values_ = nullptr;
-  internals::release(activity_);
-  activity_ = nullptr;
-  internals::release(heap_);
-  heap_ = nullptr;
-  internals::release(heap_position_);
-  heap_position_ = nullptr;
-  internals::release(phase_);
-  internals::release(witness_);
-  phase_ = witness_ = nullptr;
+  const auto release = [](auto*& block) noexcept {
+    internals::release(block);
+    block = nullptr;
+  };
+  release(vars_);
+  release(trail_);
+  release(level_starts_);
+  release(marks_);
+  release(level_stamps_);
+  release(lit_values_block_);
+  lit_values_ = nullptr;
+  release(activity_);
+  release(heap_);
+  release(heap_position_);
+  release(phase_);
+  release(witness_);
   for (auto* list : {&learnt_, &to_clear_, &stack_, &assumptions_}) {
     list->destroy();
     *list = internals::literal_vectors::empty_vector;
