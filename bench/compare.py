@@ -222,6 +222,7 @@ class Solver:
 PEERS = ("minisat", "cadical", "picosat", "cryptominisat")
 # The real formulas: ../shared/benchmarks beside the source tree.
 DEFAULT_BENCHMARKS = Path(__file__).resolve().parent.parent.parent / "shared" / "benchmarks"
+DRAT_TRIM_SOURCE = Path(__file__).resolve().parent.parent.parent / "shared" / "tools" / "drat-trim" / "drat-trim.c"
 PACKAGES = {"minisat": "minisat", "cadical": "cadical", "picosat": "picosat", "cryptominisat": "cryptominisat"}
 
 
@@ -581,6 +582,46 @@ is the time of its k-th fastest solve, so a line further right solves more, a lo
 
 
 # ---------------------------------------------------------------------------------------------
+# Proofs
+
+def check_proofs(runs, nubrix, build, limit, scratch):
+    """Solves again, with a proof, every instance nubrix answered UNSAT, and checks the proof with
+    drat-trim (built from its source beside the project) against the plain form of the formula. The
+    lines of the report's section, or a line saying why the proofs were not checked."""
+    if not DRAT_TRIM_SOURCE.exists():
+        return f"Proofs were not checked: {DRAT_TRIM_SOURCE} is absent.\n"
+    checker = build / "drat-trim"
+    if not checker.exists():
+        subprocess.run(["cc", "-O2", "-w", "-o", str(checker), str(DRAT_TRIM_SOURCE)], check=True)
+    unsat = [r for r in runs if r.solver == "nubrix" and r.status == "UNSAT"]
+    proof = scratch / "proof.drat"
+    verified, failed, slow, with_proof, without = 0, [], 0, 0.0, 0.0
+    for r in unsat:
+        started = time.perf_counter()
+        done = subprocess.run(["timeout", "-k", "1", f"{limit}", str(nubrix), "-q", "--proof", str(proof),
+                               str(r.instance.native)], capture_output=True, text=True)
+        seconds = time.perf_counter() - started
+        if done.returncode != 20:
+            slow += 1
+            continue
+        with_proof += seconds
+        without += r.seconds
+        check = subprocess.run(["timeout", "60", str(checker), str(r.instance.plain), str(proof)],
+                               capture_output=True, text=True, errors="replace")
+        if "s VERIFIED" in check.stdout:
+            verified += 1
+        else:
+            failed.append(f"{r.instance.family}/{r.instance.name}")
+    ratio = f"{with_proof / without:.2f}" if without > 0 else "-"
+    lines = [f"Proofs of the {len(unsat)} answers UNSAT of nubrix, solved again with `--proof` and checked by "
+             f"drat-trim against the plain formula: {verified} verified, {len(failed)} not verified, {slow} not "
+             f"finished again within the limit. Solving with the proof written took {ratio} times the time "
+             f"of the run without, on the instances both finished."]
+    lines += [f"- not verified: {name}" for name in failed]
+    return "\n".join(lines) + "\n"
+
+
+# ---------------------------------------------------------------------------------------------
 
 def parse_arguments(argv):
     p = argparse.ArgumentParser(prog="bench/compare", description=__doc__.split("\n\n")[0],
@@ -612,6 +653,8 @@ has its models compared with nubrix's, which must be identical unless its argume
     p.add_argument("--baseline", type=Path, default=None, metavar="DIR",
                    help="an older nubrix build: --variant nubrix-before=DIR/tools/nubrix")
     p.add_argument("--out", type=Path, default=None, help="results directory (default BUILD/results)")
+    p.add_argument("--no-proofs", action="store_true",
+                   help="do not check nubrix's proofs of its UNSAT answers with drat-trim")
     args = p.parse_args(argv)
     if args.quick:
         args.per_family = args.per_family or 3
@@ -707,6 +750,8 @@ def main(argv):
                       f"({time.perf_counter() - family_start:.0f} s)", flush=True)
                 family_start, family_runs = time.perf_counter(), []
     wall = time.perf_counter() - start
+    proofs = "" if args.no_proofs or "nubrix" not in names else check_proofs(
+        runs, tools / "nubrix", args.build, args.time_limit, scratch)
     shutil.rmtree(scratch, ignore_errors=True)
 
     with open(args.out / "runs.csv", "w", newline="") as f:
@@ -718,6 +763,9 @@ def main(argv):
                         r.status, f"{r.seconds:.4f}", r.exit_code, r.model, r.note])
     plot = cactus_plot(runs, solvers, args.time_limit, args.out)
     report = write_report(args.out / "report.md", runs, solvers, args, entries_by_kind, wall, plot, tallies)
+    if proofs:
+        report += "\n## Proofs\n\n" + proofs
+        (args.out / "report.md").write_text(report)
     print()
     print(report)
     print(f"compare: wrote {args.out / 'runs.csv'}, {args.out / 'report.md'} and {plot}")
