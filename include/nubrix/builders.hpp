@@ -68,9 +68,9 @@ class formula_builder {
     }
   }
 
-  // Adds c with subsumption and takes it over in every case. Held clauses whose literals all occur in
-  // c are released and removed (the last entry fills each hole); if a held clause's literals all occur
-  // in c, c is released instead and nothing is added; otherwise c is appended last. Held at-most-one
+  // Adds c with subsumption and takes it over in every case. Held clauses that contain every literal
+  // of c are released and removed (the last entry fills each hole); if a held clause's literals all
+  // occur in c, c is released instead and nothing is added; otherwise c is appended last. Held at-most-one
   // entries are never compared, and an at-most-one entry given as c is appended without comparison.
   // On exhaustion c is released and std::bad_alloc propagates; the append can only need memory when
   // nothing was removed, so the held entries are then unchanged.
