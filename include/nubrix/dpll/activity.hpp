@@ -116,11 +116,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
       unassign_all(block);
       restart_at = conflicts_ + 100 * luby(++restarts);
     }
-    if (conflicts_ >= next_reduction_) {
-      reduce_learnts();
-      reduction_step_ += 300;
-      next_reduction_ = conflicts_ + reduction_step_;
-    }
+    reduce_when_due();
     const variable v = pick_by_activity();
     if (to_int(v) == 0) {
       for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;

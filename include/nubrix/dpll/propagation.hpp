@@ -126,11 +126,7 @@ bool dpll<user_context, check>::search_state::propagate_and_learn() {
     if (!c) break;
     if (!resolve_conflict(c, false)) return false;
   }
-  if (conflicts_ >= next_reduction_) {
-    reduce_learnts();
-    reduction_step_ += 300;
-    next_reduction_ = conflicts_ + reduction_step_;
-  }
+  reduce_when_due();
   return true;
 }
 

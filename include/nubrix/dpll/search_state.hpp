@@ -207,6 +207,14 @@ class dpll<user_context, check>::search_state {
   // Releases the less useful half of the learnt clauses that reduction may release, never one
   // that is the reason of a current assignment or of literal block distance two or less.
   void reduce_learnts();
+  // Reduces when conflicts_ has reached next_reduction_, which then moves on by a step 300 longer
+  // than the last.
+  void reduce_when_due() {
+    if (conflicts_ < next_reduction_) return;
+    reduce_learnts();
+    reduction_step_ += 300;
+    next_reduction_ = conflicts_ + reduction_step_;
+  }
 
   // --- the search and the theory ---
   // Assigns a unit clause's literal at level 0 and propagates; false when its variable already
