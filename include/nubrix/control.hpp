@@ -61,6 +61,12 @@ struct solve_options {
   void* progress_data = nullptr;                                                    // passed to progress
   std::chrono::steady_clock::duration progress_interval = std::chrono::seconds{1};  // between progress calls
   solve_statistics* statistics = nullptr;  // when not null, filled in with what the solve did as it returns
+  // When not null, called with each clause learnt of at most learnt_max_size literals, as it is
+  // learnt; lits are readable during the call only. Each is implied by the formula (with a theory: by
+  // the formula and the explanations received so far).
+  void (*learnt_clause)(void* data, const literal* lits, std::int32_t size) = nullptr;
+  void* learnt_data = nullptr;        // passed to learnt_clause
+  std::int32_t learnt_max_size = 0;   // longest clause passed to learnt_clause
   // When not null, a DRAT proof goes there: every clause learnt and released, and the empty clause
   // after unsat. It proves the formula (ranges as their pairwise clauses) unsatisfiable when there is
   // no theory and no preset model entry; a theory's explanations are not part of what it proves.

@@ -1,0 +1,99 @@
+// An incremental solver: clauses and at-most-one ranges added at any time, solves under
+// assumptions, learnt clauses kept from one solve to the next. Beside the plain records of the rest
+// of the library, this is an ordinary C++ class that owns what it holds and releases it in its
+// destructor.
+//
+// Each solve answers for the clauses and ranges added so far together with the assumptions made
+// since the last solve. By default (search_policy::preferred or in_order) its model is the greatest
+// one, variable 1 most significant and true above false, exactly what helpers::dpll_solve gives for
+// the same clauses with the assumptions as unit clauses; search_policy::any_model returns the first
+// model found. Learnt clauses are implied by the clauses alone (assumptions are decisions, never
+// facts), so they stay valid as clauses are added, and every later solve starts with them.
+#ifndef NUBRIX_SOLVER_HPP
+#define NUBRIX_SOLVER_HPP
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+
+#include <nubrix/control.hpp>
+#include <nubrix/formulas.hpp>
+#include <nubrix/internals.hpp>
+#include <nubrix/nubrix.hpp>
+
+namespace nubrix {
+
+class solver {
+ public:
+  // An empty solver: no variables, no clauses; its first solve answers sat.
+  solver() noexcept = default;
+  // Releases every clause, learnt clause and table the solver holds.
+  ~solver();
+  solver(solver&& other) noexcept;
+  solver& operator=(solver&& other) noexcept;
+  solver(const solver&) = delete;
+  solver& operator=(const solver&) = delete;
+
+  // Adds the clause of `lits` (copied; repeats and complementary pairs allowed; no literals: no
+  // model from now on). The solver's variables grow to the highest one named. Raises
+  // std::invalid_argument, the solver unchanged, for literal 0 or -2147483648 or variable 2147483647;
+  // std::bad_alloc leaves it unchanged too.
+  void add_clause(std::span<const literal> lits);
+  void add_clause(std::initializer_list<literal> lits) { add_clause(std::span<const literal>(lits.begin(), lits.size())); }
+  // Adds "at most one of the variables from .. to is true" (none when to < from). Raises
+  // std::invalid_argument, the solver unchanged, unless 1 <= from and to < 2147483647; std::bad_alloc
+  // leaves it unchanged.
+  void add_at_most_one(variable from, variable to);
+  // Makes l hold for the next solve only; the solver's variables grow to include it. Same errors as
+  // add_clause.
+  void assume(literal l);
+
+  // Solves the clauses and ranges under the assumptions made since the last solve, which are then
+  // dropped whatever the outcome, within the bounds and callbacks of `options` and with its policy
+  // (options.proof must be null: std::invalid_argument otherwise). sat: value() gives the model;
+  // unsat: failed() tells which assumptions the refutation used; unknown: a bound was reached or
+  // options.terminate said stop. Fills in *options.statistics when not null and keeps a copy for
+  // statistics(). std::bad_alloc and exceptions from the callbacks propagate with the solver as it
+  // was before the call (its clauses and variables; learnt clauses are a cache and may be fewer) and
+  // the answer of the last solve forgotten.
+  solve_result solve(const solve_options& options = {});
+
+  // The value of v in the model of the last solve when it answered sat: true_ or false_; unset for
+  // a variable outside 1 .. variables() and when the last solve did not answer sat.
+  variable_value value(variable v) const noexcept;
+  // After an unsat answer, whether the assumption l was used to refute the assumptions (so the
+  // clauses with the failed assumptions alone have no model); false otherwise and when the clauses
+  // have no model whatever is assumed.
+  bool failed(literal l) const noexcept;
+  // The failed assumptions of the last unsat answer, each once, in the order they were assumed.
+  std::span<const literal> failed_assumptions() const noexcept;
+
+  // The highest variable named so far by a clause, range or assumption; 0 for none.
+  std::int32_t variables() const noexcept { return variables_; }
+  // Clauses and ranges added so far.
+  std::int32_t clauses() const noexcept { return clauses_.size; }
+  // Learnt clauses held for the next solve.
+  std::int32_t learnt_clauses() const noexcept { return learnts_.size; }
+  // The statistics of the last solve (all zero before the first).
+  const solve_statistics& statistics() const noexcept { return statistics_; }
+
+ private:
+  void release() noexcept;
+  // Raises std::invalid_argument, naming `operation`, unless l can be a literal of the model.
+  static void validate(literal l, const char* operation);
+  // Sets the answer of the last solve to none.
+  void forget_answer() noexcept;
+
+  formulas::formula clauses_ = formulas::clause_vectors::empty_vector;  // the clauses and ranges added, owned
+  formulas::formula learnts_ = formulas::clause_vectors::empty_vector;  // learnt clauses for the next solve, owned
+  internals::literal_vectors::vector assumptions_ = internals::literal_vectors::empty_vector;  // for the next solve
+  internals::literal_vectors::vector failed_ = internals::literal_vectors::empty_vector;  // of the last unsat answer
+  variable_value* values_ = nullptr;  // the model of the last sat answer, variables 1 .. model_size_
+  std::int32_t model_size_ = 0;       // variables in values_; 0 when the last solve did not answer sat
+  std::int32_t variables_ = 0;        // highest variable named so far
+  solve_statistics statistics_;       // of the last solve
+};
+
+}  // namespace nubrix
+
+#endif  // NUBRIX_SOLVER_HPP
