@@ -2,10 +2,11 @@
  * int32_t (v or -v, 1 <= v <= 2147483646). The library libnubrix_ipasir holds the whole solver.
  *
  * Misuse that IPASIR leaves undefined (a literal out of range, a solve while a clause is open, a null
- * handle) prints a message to stderr and aborts. Running out of memory does not: the call that met it
- * loses what it was adding, a message goes to stderr, and from then on a solve whose clauses or
- * assumptions lost something answers 20 when it refutes what it holds (still a sound refutation) and
- * 0 where it would have answered 10. */
+ * handle) prints a message to stderr and aborts. Running out of memory does not: a message goes to
+ * stderr, the call that met it loses what it was adding, and the answers stay sound. A solve answers 0
+ * in place of 10 once a clause was lost or when one of its assumptions was, and in place of 20 when
+ * it also held the assumptions of the solve before it, interrupted by the failure (which answered 0),
+ * as a refutation of those would not be one of its own. */
 #ifndef NUBRIX_IPASIR_H
 #define NUBRIX_IPASIR_H
 

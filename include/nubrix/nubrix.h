@@ -68,16 +68,16 @@ void nubrix_release(nubrix_solver* s);
  * as does running out of memory with NUBRIX_ERROR_NO_MEMORY: the literals up to its 0 are then
  * ignored, and each of them and the 0 return the same error; the clause is not added. */
 int nubrix_add(nubrix_solver* s, int32_t lit_or_zero);
-/* Adds "at most one of the variables from .. to is true" (nothing when to < from); needs
- * 1 <= from and to <= 2147483646, NUBRIX_ERROR_INVALID otherwise. */
+/* Adds "at most one of the variables from .. to is true" (nothing when to < from); from and to must
+ * be variables (1 .. 2147483646), NUBRIX_ERROR_INVALID otherwise. */
 int nubrix_add_at_most_one(nubrix_solver* s, int32_t from, int32_t to);
 /* Makes lit hold for the next solve only. */
 int nubrix_assume(nubrix_solver* s, int32_t lit);
 
 /* Solves with the solver's policy, limits and callbacks: NUBRIX_SAT, NUBRIX_UNSAT or NUBRIX_UNKNOWN,
- * or an error code (NUBRIX_ERROR_INVALID while a clause is being built, which keeps the assumptions).
- * Every other outcome, errors included, drops the assumptions. After an error the solver holds its
- * clauses as before and the answer of the previous solve is forgotten. */
+ * which drop the assumptions, or an error code (NUBRIX_ERROR_INVALID while a clause is being built).
+ * After an error the solver is as before the call, assumptions included, so that the solve can be
+ * tried again, but for the answer of the previous solve, which is forgotten. */
 int nubrix_solve(nubrix_solver* s);
 /* After NUBRIX_SAT: lit if lit is true in the model, -lit if it is false; 0 for a variable the
  * solver has not seen, after any other answer, and for a null handle, 0 or INT32_MIN. */
