@@ -93,7 +93,8 @@ int nubrix_add(nubrix_solver* s, std::int32_t lit_or_zero) {
            });
   }
   int status = s->clause_error;
-  if (status == NUBRIX_OK) status = guarded([&] {
+  if (status == NUBRIX_OK)
+    status = guarded([&] {
       s->solver.add_clause(std::span<const nubrix::literal>(s->clause));
       return NUBRIX_OK;
     });
@@ -126,8 +127,9 @@ int nubrix_solve(nubrix_solver* s) {
     options.conflict_limit = s->conflict_limit;
     options.propagation_limit = s->propagation_limit;
     if (s->time_limit >= 0 && s->time_limit < 1e9) {  // beyond about 30 years: no limit
-      options.deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                                std::chrono::duration<double>(s->time_limit));
+      options.deadline =
+          std::chrono::steady_clock::now() +
+          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s->time_limit));
     }
     if (s->terminate != nullptr) {
       options.terminate = call_terminate;

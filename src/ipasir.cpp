@@ -18,11 +18,11 @@ namespace {
 
 struct ipasir_solver {
   nubrix_solver* solver = nullptr;
-  bool clause_lost = false;      // a clause was dropped for want of memory, for good
-  bool assumption_lost = false;  // an assumption was dropped for want of memory, until the next solve
+  bool clause_lost = false;       // a clause was dropped for want of memory, for good
+  bool assumption_lost = false;   // an assumption was dropped for want of memory, until the next solve
   bool assumptions_left = false;  // the last solve failed, leaving its assumptions for the next one
-  bool warned = false;           // the out-of-memory message was printed
-  int answer = 0;                // of the last solve, as returned
+  bool warned = false;            // the out-of-memory message was printed
+  int answer = 0;                 // of the last solve, as returned
   void* learn_data = nullptr;
   void (*learn)(void* data, std::int32_t* clause) = nullptr;
 };

@@ -13,9 +13,9 @@
 #include <span>
 #include <vector>
 
-#include <nubrix/helpers.hpp>
 #include <nubrix/ipasir.h>
 #include <nubrix/nubrix.h>
+#include <nubrix/helpers.hpp>
 
 #include "new_probe.hpp"
 #include "support.hpp"
@@ -60,9 +60,15 @@ const calls c_interface{
     [](void* s, std::int32_t l) { return nubrix_failed(c_handle(s), l); },
     true};
 
-const calls ipasir{ipasir_init, ipasir_release, [](void* s, std::int32_t l) { return ipasir_add(s, l), 0; }, nullptr,
-                   [](void* s, std::int32_t l) { return ipasir_assume(s, l), 0; }, ipasir_solve, ipasir_val,
-                   ipasir_failed, false};
+const calls ipasir{ipasir_init,
+                   ipasir_release,
+                   [](void* s, std::int32_t l) { return ipasir_add(s, l), 0; },
+                   nullptr,
+                   [](void* s, std::int32_t l) { return ipasir_assume(s, l), 0; },
+                   ipasir_solve,
+                   ipasir_val,
+                   ipasir_failed,
+                   false};
 
 bool is_empty_range(const entry& e) { return is_at_most_one(e) && e[2] < e[1]; }
 
@@ -93,7 +99,8 @@ sequence random_sequence(std::mt19937_64& rng, bool ranges, std::int32_t max_n =
         if ((ranges || !is_at_most_one(e)) && (!e.empty() || rng() % 4 == 0)) st.added.push_back(e);
     } else {
       st.added.resize(43 * out.n / 10 / out.steps.size() + 1);
-      for (entry& e : st.added) e = {random_literal(rng, out.n), random_literal(rng, out.n), random_literal(rng, out.n)};
+      for (entry& e : st.added)
+        e = {random_literal(rng, out.n), random_literal(rng, out.n), random_literal(rng, out.n)};
     }
     for (auto k = rng() % 4; k > 0; --k) st.assumed.push_back(random_literal(rng, out.n));
   }
@@ -309,7 +316,8 @@ TEST(c_interface, a_terminate_callback_or_a_limit_stops_a_hard_solve_with_0) {
     EXPECT_EQ(nubrix_solve(s), NUBRIX_UNKNOWN);
     nubrix_statistics stats{};
     ASSERT_EQ(nubrix_get_statistics(s, &stats), NUBRIX_OK);
-    EXPECT_GE(limit == 0 ? stats.conflicts : limit == 1 ? stats.propagations : 0, limit == 0 ? 50 : limit == 1 ? 1000 : 0);
+    const std::int64_t reached[] = {stats.conflicts, stats.propagations, 0}, bound[] = {50, 1000, 0};
+    EXPECT_GE(reached[limit], bound[limit]);
   }
   nubrix_release(s);
 }

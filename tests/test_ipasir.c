@@ -54,8 +54,8 @@ int main(void) {
     }
     ipasir_release(solver);
   }
-  wrong += s == NULL || nubrix_add(s, -1) != NUBRIX_OK || nubrix_add(s, 0) != NUBRIX_OK || nubrix_solve(s) != NUBRIX_SAT ||
-           nubrix_value(s, 1) != -1 || nubrix_get_statistics(s, &stats) != NUBRIX_OK;
+  wrong += s == NULL || nubrix_add(s, -1) != NUBRIX_OK || nubrix_add(s, 0) != NUBRIX_OK ||
+           nubrix_solve(s) != NUBRIX_SAT || nubrix_value(s, 1) != -1 || nubrix_get_statistics(s, &stats) != NUBRIX_OK;
   nubrix_release(s);
   printf("%s: %d sat and %d unsat answers, %d wrong\n", ipasir_signature(), answers[10], answers[20], wrong);
   return wrong == 0 && answers[10] > 0 && answers[20] > 0 ? 0 : 1;

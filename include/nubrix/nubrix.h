@@ -98,12 +98,12 @@ int nubrix_set_time_limit(nubrix_solver* s, double seconds);
 int nubrix_set_policy(nubrix_solver* s, int policy);
 
 /* Calls terminate(data) as each solve starts and every few thousand propagations; a non-zero return
- * stops the solve, which answers NUBRIX_UNKNOWN. NULL removes the callback. The callback must not
- * call back into this solver. */
+ * stops the solve, which answers NUBRIX_UNKNOWN. NULL removes the callback. data stays the caller's;
+ * neither callback may call back into this solver. */
 int nubrix_set_terminate(nubrix_solver* s, void* data, int (*terminate)(void* data));
-/* Calls learn(data, lits, size) with each clause of at most max_length literals learnt by later
- * solves; lits holds size literals followed by a 0 and is readable during the call only. Each clause
- * follows from the clauses and ranges added. NULL removes the callback. */
+/* Calls learn(data, lits, size) with each clause of at most max_length (>= 0) literals learnt by
+ * later solves; lits holds size literals followed by a 0 and is readable during the call only. Each
+ * clause follows from the clauses and ranges added. NULL removes the callback. */
 int nubrix_set_learn(nubrix_solver* s, void* data, int32_t max_length,
                      void (*learn)(void* data, const int32_t* lits, int32_t size));
 
