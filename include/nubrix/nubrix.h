@@ -2,7 +2,7 @@
  *
  * Clauses are given a literal at a time, 0 closing each; literals are non-zero int32_t, v for
  * variable v true and -v for it false, with 1 <= v <= 2147483646. Each solve answers for every clause
- * and at-most-one range added so far under the assumptions made since the previous solve, which it
+ * and at-most-one range added so far under the assumptions made since the previous answer, which it
  * then drops. Learnt clauses are kept from one solve to the next.
  *
  * No function raises an exception or aborts. Those that can fail return an int: NUBRIX_OK (0) or a
