@@ -14,6 +14,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nubrix/builders.hpp>
@@ -36,56 +37,74 @@ constexpr std::int64_t max_variable = 2147483646;
 
 std::string type_name(PyObject* o) { return Py_TYPE(o)->tp_name; }
 
+// The text of a name given as text or as a function that makes it, so that names that take work
+// to write are only written for an error message.
+template <typename Name>
+std::string text(const Name& name) {
+  if constexpr (std::is_invocable_v<Name>) {
+    return name();
+  } else {
+    return std::string(name);
+  }
+}
+
 // The value of o, any object with __index__ except bool; TypeError for other types, ValueError
-// when it does not fit 64 bits. `what` names o in the messages.
-std::int64_t to_integer(PyObject* o, const std::string& what) {
-  if (PyBool_Check(o) || !PyIndex_Check(o)) throw py::type_error(what + " must be an int, not " + type_name(o));
-  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(o));
-  if (!index) throw py::error_already_set();
+// when it does not fit 64 bits. `name` names o in the messages.
+template <typename Name>
+std::int64_t to_integer(PyObject* o, const Name& name) {
+  py::object index;
+  if (!PyLong_CheckExact(o)) {
+    if (PyBool_Check(o) || !PyIndex_Check(o)) throw py::type_error(text(name) + " must be an int, not " + type_name(o));
+    index = py::reinterpret_steal<py::object>(PyNumber_Index(o));
+    if (!index) throw py::error_already_set();
+    o = index.ptr();
+  }
   int overflow = 0;
-  const long long x = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (overflow != 0) throw py::value_error(what + " is out of range");
+  const long long x = PyLong_AsLongLongAndOverflow(o, &overflow);
+  if (overflow != 0) throw py::value_error(text(name) + " is out of range");
   if (x == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
   return x;
 }
 
 // A count or limit: an int >= 0.
-std::int64_t to_count(const py::handle& o, const std::string& what) {
-  const std::int64_t x = to_integer(o.ptr(), what);
-  if (x < 0) throw py::value_error(what + " must be >= 0, not " + std::to_string(x));
+std::int64_t to_count(const py::handle& o, const char* name) {
+  const std::int64_t x = to_integer(o.ptr(), name);
+  if (x < 0) throw py::value_error(std::string(name) + " must be >= 0, not " + std::to_string(x));
   return x;
 }
 
-// A variable 1 .. top, or 1 .. max_variable when top is 0; `what` names it in the messages.
-variable to_variable(PyObject* o, std::int64_t top, const std::string& what) {
-  const std::int64_t x = to_integer(o, what);
+// A variable 1 .. top, or 1 .. max_variable when top is 0.
+template <typename Name>
+variable to_variable(PyObject* o, std::int64_t top, const Name& name) {
+  const std::int64_t x = to_integer(o, name);
   const std::int64_t limit = top > 0 ? top : max_variable;
   if (x < 1 || x > limit)
-    throw py::value_error(what + " " + std::to_string(x) + " is not a variable 1 .. " + std::to_string(limit));
+    throw py::value_error(text(name) + " " + std::to_string(x) + " is not a variable 1 .. " + std::to_string(limit));
   return variable{static_cast<std::int32_t>(x)};
 }
 
 // A literal: a variable 1 .. top (1 .. max_variable when top is 0) or its negation; `where` says
 // where it was found.
-literal to_literal(PyObject* o, std::int64_t top, const std::string& where) {
-  const std::int64_t x = to_integer(o, where + ": literal");
+template <typename Name>
+literal to_literal(PyObject* o, std::int64_t top, const Name& where) {
+  const std::int64_t x = to_integer(o, [&] { return text(where) + ": literal"; });
   const std::int64_t limit = top > 0 ? top : max_variable;
-  if (x == 0) throw py::value_error(where + ": literal 0 names no variable");
+  if (x == 0) throw py::value_error(text(where) + ": literal 0 names no variable");
   if (x < -limit || x > limit)
-    throw py::value_error(where + ": literal " + std::to_string(x) + " names no variable 1 .. " +
+    throw py::value_error(text(where) + ": literal " + std::to_string(x) + " names no variable 1 .. " +
                           std::to_string(limit));
   return literal{static_cast<std::int32_t>(x)};
 }
 
 // Calls item(o, index) for each element of the iterable o, from index 0; TypeError when o is not
 // iterable.
-template <typename Item>
-void for_each(const py::handle& o, const std::string& what, Item item) {
+template <typename Name, typename Item>
+void for_each(const py::handle& o, const Name& name, Item item) {
   const py::object it = py::reinterpret_steal<py::object>(PyObject_GetIter(o.ptr()));
   if (!it) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::error_already_set();
     PyErr_Clear();
-    throw py::type_error(what + " must be iterable, not " + type_name(o.ptr()));
+    throw py::type_error(text(name) + " must be iterable, not " + type_name(o.ptr()));
   }
   std::int64_t index = 0;
   while (PyObject* raw = PyIter_Next(it.ptr())) {
@@ -103,7 +122,7 @@ std::int32_t read_clauses(const py::handle& o, const std::string& what, std::int
   std::vector<literal> lits;
   std::int32_t highest = 0;
   for_each(o, what, [&](const py::handle& clause, std::int64_t i) {
-    const std::string where = what + "[" + std::to_string(i) + "]";
+    const auto where = [&] { return what + "[" + std::to_string(i) + "]"; };
     lits.clear();
     for_each(clause, where, [&](const py::handle& l, std::int64_t) {
       lits.push_back(to_literal(l.ptr(), top, where));
@@ -319,7 +338,7 @@ class python_solver {
     options.conflict_limit = conflicts == 0 ? nubrix::solve_options::no_limit : conflicts;
     options.propagation_limit = propagation_limit(prop_limit);
     if (!time_limit.is_none()) {
-      if (!PyFloat_Check(time_limit.ptr()) && !PyLong_Check(time_limit.ptr()))
+      if (PyBool_Check(time_limit.ptr()) || (!PyFloat_Check(time_limit.ptr()) && !PyLong_Check(time_limit.ptr())))
         throw py::type_error("time_limit must be a number of seconds or None, not " + type_name(time_limit.ptr()));
       const double seconds = time_limit.cast<double>();
       if (!(seconds >= 0)) throw py::value_error("time_limit must be >= 0");
@@ -332,7 +351,7 @@ class python_solver {
     options.policy = any_model ? nubrix::search_policy::any_model : nubrix::search_policy::preferred;
     std::vector<literal> assumed;
     for_each(assumptions, "assumptions", [&](const py::handle& l, std::int64_t j) {
-      assumed.push_back(to_literal(l.ptr(), 0, "assumptions[" + std::to_string(j) + "]"));
+      assumed.push_back(to_literal(l.ptr(), 0, [&] { return "assumptions[" + std::to_string(j) + "]"; }));
     });
     for (const literal l : assumed) s_.assume(l);
 
@@ -363,29 +382,43 @@ class python_solver {
   void interrupt() noexcept { interrupt_ = true; }
 
   py::object model() const {
+    enter();
     if (!sat_) return py::none();
     return model_list(model_variables_, [&](variable v) { return s_.value(v); });
   }
 
   py::object value(const py::object& v) const {
+    enter();
     const variable x = to_variable(v.ptr(), 0, "variable");
     const variable_value value = s_.value(x);
     if (value == variable_value::unset) return py::none();
     return py::bool_(value == variable_value::true_);
   }
 
-  bool failed(const py::object& l) const { return s_.failed(to_literal(l.ptr(), 0, "failed")); }
+  bool failed(const py::object& l) const {
+    enter();
+    return s_.failed(to_literal(l.ptr(), 0, "failed"));
+  }
 
   py::list failed_assumptions() const {
+    enter();
     py::list r;
     for (const literal l : s_.failed_assumptions()) r.append(nubrix::to_int(l));
     return r;
   }
 
-  py::dict statistics() const { return statistics_dict(s_.statistics()); }
-  std::int32_t variables() const noexcept { return s_.variables(); }
+  py::dict statistics() const {
+    enter();
+    return statistics_dict(s_.statistics());
+  }
+
+  std::int32_t variables() const {
+    enter();
+    return s_.variables();
+  }
 
  private:
+  // Refuses a call while a solve of this solver runs with the GIL released.
   void enter() const {
     if (solving_) throw std::runtime_error("the Solver is solving on another thread");
   }
