@@ -193,9 +193,10 @@ def test_limits_and_statistics():
 # interrupt() stops (reached only if the solve let the main thread run), then three solves that a
 # SIGINT stops.
 CHILD = """
-import threading, time
+import signal, threading, time
 import nubrix
 from test_nubrix import pigeonhole
+signal.signal(signal.SIGINT, signal.default_int_handler)  # even where it was started with SIGINT ignored
 clauses, ranges = pigeonhole(14)
 s = nubrix.Solver()
 for c in clauses:
