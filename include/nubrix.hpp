@@ -11,6 +11,7 @@
 #include <nubrix/helpers.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
+#include <nubrix/solver.hpp>
 #include <nubrix/theory.hpp>
 #include <nubrix/vectors.hpp>
 

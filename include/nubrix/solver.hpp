@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <vector>
 
 #include <nubrix/control.hpp>
 #include <nubrix/formulas.hpp>
@@ -49,21 +50,21 @@ class solver {
   void assume(literal l);
 
   // Solves the clauses and ranges under the assumptions made since the last solve, which are then
-  // dropped whatever the outcome, within the bounds and callbacks of `options` and with its policy
-  // (options.proof must be null: std::invalid_argument otherwise). sat: value() gives the model;
-  // unsat: failed() tells which assumptions the refutation used; unknown: a bound was reached or
-  // options.terminate said stop. Fills in *options.statistics when not null and keeps a copy for
-  // statistics(). std::bad_alloc and exceptions from the callbacks propagate with the solver as it
-  // was before the call (its clauses and variables; learnt clauses are a cache and may be fewer) and
-  // the answer of the last solve forgotten.
+  // dropped, within the bounds and callbacks of `options` and with its policy (options.proof must
+  // be null: std::invalid_argument otherwise). sat: value() gives the model; unsat: failed() tells
+  // which assumptions the refutation used; unknown: a bound was reached or options.terminate said
+  // stop. Fills in *options.statistics when not null and keeps a copy for statistics().
+  // std::bad_alloc and exceptions from the callbacks propagate with the solver as it was before the
+  // call (clauses, variables and assumptions; learnt clauses are a cache and may be fewer) but for
+  // the answer of the last solve, forgotten.
   solve_result solve(const solve_options& options = {});
 
   // The value of v in the model of the last solve when it answered sat: true_ or false_; unset for
   // a variable outside 1 .. variables() and when the last solve did not answer sat.
   variable_value value(variable v) const noexcept;
-  // After an unsat answer, whether the assumption l was used to refute the assumptions (so the
-  // clauses with the failed assumptions alone have no model); false otherwise and when the clauses
-  // have no model whatever is assumed.
+  // After an unsat answer, whether the assumption l was used to refute the assumptions: the clauses
+  // with the failed assumptions alone have no model, and when none failed, the clauses alone have
+  // none. False after any other answer.
   bool failed(literal l) const noexcept;
   // The failed assumptions of the last unsat answer, each once, in the order they were assumed.
   std::span<const literal> failed_assumptions() const noexcept;
@@ -87,11 +88,11 @@ class solver {
   formulas::formula clauses_ = formulas::clause_vectors::empty_vector;  // the clauses and ranges added, owned
   formulas::formula learnts_ = formulas::clause_vectors::empty_vector;  // learnt clauses for the next solve, owned
   internals::literal_vectors::vector assumptions_ = internals::literal_vectors::empty_vector;  // for the next solve
-  internals::literal_vectors::vector failed_ = internals::literal_vectors::empty_vector;  // of the last unsat answer
-  variable_value* values_ = nullptr;  // the model of the last sat answer, variables 1 .. model_size_
-  std::int32_t model_size_ = 0;       // variables in values_; 0 when the last solve did not answer sat
-  std::int32_t variables_ = 0;        // highest variable named so far
-  solve_statistics statistics_;       // of the last solve
+  std::vector<literal> failed_;         // the failed assumptions of the last unsat answer, in assumption order
+  std::vector<literal> failed_sorted_;  // the same, sorted, for failed()
+  nubrix::model model_;                 // the model of the last sat answer, else empty
+  std::int32_t variables_ = 0;          // highest variable named so far
+  solve_statistics statistics_;         // of the last solve
 };
 
 }  // namespace nubrix

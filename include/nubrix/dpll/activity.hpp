@@ -36,16 +36,21 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::assign_all() {
   if (policy_ == search_policy::any_model) return excursion(false) != excursion_end::no_model;
+  const auto open = [this] { return unassigned_left_ > 0 && first_unset_ <= min_vars_; };
   // In order alone while that is cheap: most small and easy formulas never need a witness.
-  while (activity_ == nullptr && unassigned_left_ > 0 && first_unset_ <= min_vars_) {
+  while (activity_ == nullptr && open()) {
     if (policy_ == search_policy::preferred && conflicts_ >= in_order_budget_) {
       enable_activity();
       break;
     }
+    if (!place_assumptions()) return false;
+    if (!open()) break;
     decide();
     if (!propagate_and_learn()) return false;
   }
-  while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
+  while (open()) {
+    if (!place_assumptions()) return false;
+    if (!open()) break;
     if (!have_witness_) {
       if (excursion(true) == excursion_end::no_model) return false;
       continue;
@@ -60,6 +65,52 @@ bool dpll<user_context, check>::search_state::assign_all() {
     // trail and the witness agree again.
     if (!known && value(v) == variable_value::true_ && excursion(true) == excursion_end::no_model) return false;
   }
+  return place_assumptions();
+}
+
+// The assumptions are decided before any in-order decision, and every jump below one of them undoes
+// all decisions above it too, so the decisions on the trail are always some assumptions followed by
+// in-order ones. With assumptions, the model is thus the greatest one of the formula and the
+// assumptions: they are true in every model considered, and the argument above holds for the rest.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::place_assumptions() {
+  while (assumed_ < user_count_) {
+    const literal p = user_assumptions_[assumed_];
+    switch (val(p)) {
+      case variable_value::true_:
+        assumed_level_ = std::max(assumed_level_, level_of(get_var(p)));
+        ++assumed_;
+        break;
+      case variable_value::false_:
+        // Implied false by the formula and the assumptions decided before it, which are all the
+        // decisions now on the trail.
+        learnt_.clear();
+        if (decision_level_ == 0) {
+          learnt_.append(-p);
+        } else {
+          refute(conflict{conflict::kind::pair, nullptr, p, p});
+        }
+        assumptions_refuted();
+        return false;
+      case variable_value::unset:
+        decide_literal(p);
+        if (!propagate_and_learn()) return false;
+        break;
+    }
+  }
+  return true;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::assumptions_refuted() {
+  if (learnt_.is_empty()) return false;  // the formula alone has no model
+  for (std::int32_t i = 0; i < learnt_.size; ++i)
+    if (assumed_flags_ == nullptr || assumed_flags_[to_int(get_var(learnt_.e[i]))] == 0) return false;
+  assumptions_failed_ = true;
+  if (failed_ != nullptr)
+    for (std::int32_t i = 0; i < learnt_.size; ++i) failed_->append(-learnt_.e[i]);
   return true;
 }
 
@@ -74,8 +125,11 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excursion_end {
   assumptions_.clear();
-  if (keep_trail)
+  if (keep_trail) {
     for (std::int32_t level = 0; level < decision_level_; ++level) assumptions_.append(trail_[level_starts_[level]]);
+  } else {
+    for (std::int32_t i = 0; i < user_count_; ++i) assumptions_.append(user_assumptions_[i]);
+  }
   const std::int32_t block = assumptions_.is_empty() ? 0 : 1;  // the level of the assumptions
   unassign_all(0);
   ++stats_.excursions;
@@ -130,8 +184,12 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
 
   // Back to the in-order search: its decisions again, one per level.
   unassign_all(0);
-  if (end == excursion_end::refuted) ++stats_.refutations;
-  if (end == excursion_end::refuted && !learn_refutation()) return excursion_end::no_model;
+  if (end == excursion_end::refuted) {
+    ++stats_.refutations;
+    // A refutation of the caller's assumptions alone ends the search; the clause is kept all the same.
+    const bool final = assumptions_refuted();
+    if (!learn_refutation() || final) return excursion_end::no_model;
+  }
   if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt at level 0 may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {
     const literal p = assumptions_.e[i];
@@ -197,10 +255,12 @@ bool dpll<user_context, check>::search_state::learn_refutation() {
   if (proof_ != nullptr) proof_->clause(c.data(), n, false);
   if (n == 1) {
     f_.append_clause(c);
+    report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
     return val(c.data()[0]) == variable_value::true_ && !propagate();
   }
   f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
+  report_learnt(c);
   return true;
 }
 

@@ -181,6 +181,7 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
     f_.append_learnt(c, a.lbd, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
   }
   assign(c.data()[0], c.bounds());
+  report_learnt(c);
 }
 
 template <typename user_context, auto check>

@@ -77,7 +77,7 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context> solve_result
 dpll<user_context, check>::search_state::finish(solve_result result) {
   if (proof_ != nullptr) {
-    if (result == solve_result::unsat) proof_->clause(nullptr, 0, false);
+    if (result == solve_result::unsat && !assumptions_failed_) proof_->clause(nullptr, 0, false);
     proof_->flush();
   }
   return cleanup(result);
@@ -164,6 +164,113 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
     throw;
   }
   internal_formula::release(internal);
+  if (options.statistics != nullptr) *options.statistics = state.statistics(timed ? clock::now() : began);
+  return r;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::solve_incremental(
+    const formulas::formula& f, formulas::formula& learnts, user_context& ctx, model& m,
+    const internals::literal_vectors::vector& assumptions, internals::literal_vectors::vector& failed,
+    const solve_options& options) {
+  using clock = std::chrono::steady_clock;
+  const bool timed = options.statistics != nullptr || options.progress != nullptr;
+  const clock::time_point began = timed ? clock::now() : clock::time_point{};
+  dpll_detail::validate_model(m);
+  failed.clear();
+  const bool is_empty = m.first() > m.last();
+  const literal first = is_empty ? literal{1} : -variable{m.last()};
+  const literal last = is_empty ? literal{0} : +variable{m.last()};
+  for (std::int32_t i = 0; i < assumptions.size; ++i) {
+    const std::int32_t v = to_int(get_var(assumptions.e[i]));
+    if (assumptions.e[i] == literal{0} || to_int(assumptions.e[i]) == std::numeric_limits<std::int32_t>::min() ||
+        v < m.first() || v > m.last())
+      throw std::invalid_argument("nubrix::dpll::solve_incremental: an assumption names no variable of the model");
+  }
+
+  // The search's clauses: f's entries, shared, then the learnt clauses of one literal, kept for good;
+  // the longer learnt clauses may be released again, ranked by their length for want of their
+  // literal block distance.
+  std::int32_t units = 0;
+  for (std::int32_t i = 0; i < learnts.size; ++i) units += learnts.e[i].length() <= 1 ? 1 : 0;
+  const internal_formula_access internal = internal_formula::create(first, last, formulas::clause_vectors::empty_vector);
+  const auto release_internal = [internal]() noexcept {
+    internal->destroy_watch_lists();
+    internal->clauses.destroy();
+    internal->learnts.destroy();
+    internal_formula::release(internal);
+  };
+  try {
+    if (f.size + units > 0) internal->clauses.reserve(f.size + units);
+    if (learnts.size > units) internal->learnts.reserve(learnts.size - units);
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+      const literal_array_access c = f.get(i);
+      dpll_detail::validate_entry(c, i, m, "the formula");
+      internal->clauses.append(c);
+      if (c.length() > 1) internal->append_watcher(c);
+    }
+    for (std::int32_t i = learnts.first_index(); learnts.has_element(i); i = learnts.next(i)) {
+      const literal_array_access c = learnts.get(i);
+      dpll_detail::validate_entry(c, i, m, "the learnt clauses");
+      if (c.length() <= 1) {
+        internal->clauses.append(c);
+      } else {
+        internal->learnts.append(learnt_record{c.bounds(), c.length(), 0});
+        internal->append_watcher(c);
+      }
+    }
+  } catch (...) {
+    release_internal();
+    throw;
+  }
+  learnts.destroy();  // its clauses are the search's now
+  learnts = formulas::clause_vectors::empty_vector;
+
+  // Hands every learnt clause back in `learnts` and releases the rest of the internal formula.
+  // Without the memory to list them, the learnt clauses are released instead: false.
+  const auto hand_back = [&]() noexcept {
+    const std::int32_t kept = internal->clauses.size - f.size + internal->learnts.size;
+    bool listed = true;
+    try {
+      if (kept > 0) learnts.reserve(kept);
+    } catch (const std::bad_alloc&) {
+      listed = false;
+    }
+    for (std::int32_t i = f.size; i < internal->clauses.size; ++i) {
+      if (listed) {
+        learnts.append(internal->clauses.e[i]);
+      } else {
+        free(internal->clauses.e[i]);
+      }
+    }
+    for (std::int32_t i = 0; i < internal->learnts.size; ++i) {
+      const literal_array_access c(internal->learnts.e[i].clause);
+      if (listed) {
+        learnts.append(c);
+      } else {
+        free(c);
+      }
+    }
+    release_internal();
+    return listed;
+  };
+
+  search_state state(*internal, ctx, m, variable{m.last()}, options.policy, options, began);
+  state.keep_formula();
+  solve_result r = solve_result::unsat;
+  try {
+    state.set_assumptions(assumptions.e, assumptions.size, &failed);
+    r = state.search();
+  } catch (...) {
+    state.cleanup(solve_result::unsat);
+    hand_back();
+    failed.clear();
+    throw;
+  }
+  if (!hand_back()) {
+    failed.clear();
+    throw std::bad_alloc();
+  }
   if (options.statistics != nullptr) *options.statistics = state.statistics(timed ? clock::now() : began);
   return r;
 }

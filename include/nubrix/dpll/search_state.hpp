@@ -49,6 +49,23 @@ class dpll<user_context, check>::search_state {
   // Makes the search write its proof to `proof` (null: no proof), which must outlive the search.
   void set_proof(proof_writer* proof) noexcept { proof_ = proof; }
 
+  // Makes the search hold the `count` literals at `assumptions` (variables of m; they must outlive
+  // the search) before any other decision, each decided at a level of its own; when they cannot all
+  // hold, the search ends without a model and appends to `failed` the ones that the refutation used.
+  // Call once, before run(); raises std::bad_alloc, and cleanup() releases what it allocated.
+  void set_assumptions(const literal* assumptions, std::int32_t count, internals::literal_vectors::vector* failed) {
+    user_assumptions_ = assumptions;
+    user_count_ = count;
+    failed_ = failed;
+    if (count == 0) return;
+    const auto slots = static_cast<std::size_t>(m_.last()) + 1;
+    assumed_flags_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+    std::memset(assumed_flags_, 0, slots);
+    for (std::int32_t i = 0; i < count; ++i) assumed_flags_[to_int(get_var(assumptions[i]))] = 1;
+  }
+  // Makes cleanup() leave the internal formula's clauses to the caller instead of releasing them.
+  void keep_formula() noexcept { keep_formula_ = true; }
+
  private:
   template <typename, auto>
   friend struct testing::access;
@@ -134,6 +151,16 @@ class dpll<user_context, check>::search_state {
 
   // Decides the lowest unset variable at or after first_unset true, at a new level.
   void decide() noexcept;
+
+  // --- the caller's assumptions ---
+  // Makes every assumption true: those not yet true are decided in order, each at a new level, so
+  // that they lie below every other decision. False when there is no model or the solve must stop,
+  // and when an assumption is found false (assumptions_failed_ then holds, and failed_ lists the
+  // assumptions that imply it false, it included).
+  bool place_assumptions();
+  // Records the assumptions whose negations learnt_ holds as the failed ones when every literal of
+  // learnt_ is the negation of an assumption; returns whether it did.
+  bool assumptions_refuted();
   // Makes l true as the decision of a new level.
   void decide_literal(literal l) noexcept {
     open_level();
@@ -232,6 +259,12 @@ class dpll<user_context, check>::search_state {
   std::int32_t reorder_clause(literal_array_access c) noexcept;
   // Analyses c as a conflict at the current level and learns from it; false when the level is 0.
   bool resolve_conflict(const conflict& c, bool keep);
+  // Passes the clause c, just learnt and owned by the formula, to the options' learnt_clause
+  // callback when there is one and c is short enough.
+  void report_learnt(literal_array_access c) const {
+    if (options_.learnt_clause != nullptr && c.length() <= options_.learnt_max_size)
+      options_.learnt_clause(options_.learnt_data, c.data(), c.length());
+  }
 
   // Ends the search with `result`: closes the proof (with the empty clause after unsat), then
   // releases everything (cleanup).
@@ -273,6 +306,16 @@ class dpll<user_context, check>::search_state {
   std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
+
+  // The caller's assumptions, decided before everything else.
+  const literal* user_assumptions_ = nullptr;           // the assumptions, in the caller's order
+  std::int32_t user_count_ = 0;                         // how many
+  std::int32_t assumed_ = 0;                            // user_assumptions_[0 .. assumed_ - 1] are true ...
+  std::int32_t assumed_level_ = 0;                      // ... at this level or below
+  std::uint8_t* assumed_flags_ = nullptr;               // per variable: 1 when an assumption names it
+  internals::literal_vectors::vector* failed_ = nullptr;  // where the failed assumptions go
+  bool assumptions_failed_ = false;                     // the search ended on assumptions that cannot hold
+  bool keep_formula_ = false;                           // cleanup() leaves the clauses to the caller
 
   // Bounds and statistics.
   static constexpr std::int64_t poll_interval = 4096;  // propagations between two polls, at most
@@ -379,11 +422,12 @@ auto dpll<user_context, check>::search_state::cleanup(solve_result result) noexc
   release(heap_position_);
   release(phase_);
   release(witness_);
+  release(assumed_flags_);
   for (auto* list : {&learnt_, &to_clear_, &stack_, &assumptions_}) {
     list->destroy();
     *list = internals::literal_vectors::empty_vector;
   }
-  f_.destroy();
+  if (!keep_formula_) f_.destroy();
   return result;
 }
 
@@ -401,6 +445,7 @@ void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) n
   trail_size_ = start;
   if (propagated_ > start) propagated_ = start;
   decision_level_ = level;
+  if (level < assumed_level_) assumed_ = assumed_level_ = 0;
   if (to_int(lowest) != 0 && lowest < first_unset_) first_unset_ = lowest;
 }
 
