@@ -2,13 +2,15 @@
 import re
 from pathlib import Path
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
 
 # The version and the library's sources as CMakeLists.txt states them, so that both builds agree.
 cmake = (Path(__file__).parent / "CMakeLists.txt").read_text()
 version = re.search(r"project\(nubrix VERSION (\S+)", cmake).group(1)
 sources = re.search(r"set\(NUBRIX_SOURCES([^)]*)\)", cmake).group(1).split()
+
+ParallelCompile("NUBRIX_BUILD_JOBS").install()  # the sources compiled in parallel, one job per processor
 
 setup(
     name="nubrix",
