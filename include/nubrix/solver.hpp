@@ -41,9 +41,9 @@ class solver {
   // std::bad_alloc leaves it unchanged too.
   void add_clause(std::span<const literal> lits);
   void add_clause(std::initializer_list<literal> lits) { add_clause(std::span<const literal>(lits.begin(), lits.size())); }
-  // Adds "at most one of the variables from .. to is true" (none when to < from). Raises
-  // std::invalid_argument, the solver unchanged, unless 1 <= from and to < 2147483647; std::bad_alloc
-  // leaves it unchanged.
+  // Adds "at most one of the variables from .. to is true" (nothing when to < from). Raises
+  // std::invalid_argument, the solver unchanged, unless from and to are both variables, 1 ..
+  // 2147483646; std::bad_alloc leaves it unchanged.
   void add_at_most_one(variable from, variable to);
   // Makes l hold for the next solve only; the solver's variables grow to include it. Same errors as
   // add_clause.

@@ -1,7 +1,8 @@
-# Installs the built library into a scratch prefix, then builds and runs two small callers (of the
-# core library and of the DIMACS component) three ways:
+# Installs the built library into a scratch prefix, then builds and runs small callers (of the core
+# library in C++ and in C, of the DIMACS component, and of IPASIR, shared and static) three ways:
 # with find_package against the installed tree, with add_subdirectory of the source tree, and with
-# the flags pkg-config gives.
+# the flags pkg-config gives. The installed callers run again against a second build of the source
+# installed with a multiarch libdir (lib/<triplet>), as Debian's packages are.
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
@@ -12,6 +13,57 @@ function(run)
   endif()
 endfunction()
 
+# The callers each way against the tree installed in `prefix` with the given libdir.
+function(consume prefix libdir tag)
+  set(build ${WORK_DIR}/installed-${tag})
+  run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/installed -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
+      -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC} -DCMAKE_BUILD_TYPE=Release)
+  run(${CMAKE_COMMAND} --build ${build})
+  set(programs consumer c_consumer ipasir_consumer ipasir_static_consumer)
+  if(NUBRIX_DIMACS)
+    list(APPEND programs dimacs_consumer)
+  endif()
+  foreach(program ${programs})
+    run(${build}/${program})
+  endforeach()
+
+  set(ENV{PKG_CONFIG_PATH} ${prefix}/${libdir}/pkgconfig)
+  set(ENV{LD_LIBRARY_PATH} ${prefix}/${libdir})
+  set(callers nubrix:consumer.cpp nubrix:c_consumer.c nubrix_ipasir:ipasir_consumer.c)
+  if(NUBRIX_DIMACS)
+    list(APPEND callers nubrix_dimacs:dimacs_consumer.cpp)
+  endif()
+  foreach(package_and_source ${callers})
+    string(REPLACE ":" ";" parts ${package_and_source})
+    list(GET parts 0 package)
+    list(GET parts 1 source)
+    execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${package} OUTPUT_VARIABLE flags
+                    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "pkg-config does not know ${package}")
+    endif()
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    if(source MATCHES "\\.c$")
+      set(compiler ${CC} -std=c99)
+    else()
+      set(compiler ${CXX} -std=c++20)
+    endif()
+    run(${compiler} ${CMAKE_CURRENT_LIST_DIR}/${source} ${flags} -o ${WORK_DIR}/pkgconfig-${tag}-${source})
+    run(${WORK_DIR}/pkgconfig-${tag}-${source})
+  endforeach()
+
+  # The static IPASIR library holds the solver: the program needs no nubrix library at run time.
+  execute_process(COMMAND ${PKG_CONFIG} --variable=libdir nubrix_ipasir OUTPUT_VARIABLE ipasir_libdir
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${PKG_CONFIG} --cflags nubrix_ipasir OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  set(program ${WORK_DIR}/pkgconfig-${tag}-ipasir-static)
+  run(${CC} -std=c99 ${CMAKE_CURRENT_LIST_DIR}/ipasir_consumer.c ${flags} ${ipasir_libdir}/libnubrix_ipasir.a -lstdc++
+      -lm -o ${program})
+  run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${program})
+endfunction()
+
+find_program(PKG_CONFIG pkg-config REQUIRED)
 run(${CMAKE_COMMAND} --install ${NUBRIX_BINARY_DIR} --prefix ${prefix})
 
 # The installed program finds the installed libraries by itself, and answers with status 10.
@@ -23,39 +75,30 @@ if(NUBRIX_CLI)
   endif()
 endif()
 
-run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/installed -B ${WORK_DIR}/installed
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release)
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/installed)
-run(${WORK_DIR}/installed/consumer)
-if(NUBRIX_DIMACS)
-  run(${WORK_DIR}/installed/dimacs_consumer)
-endif()
+consume(${prefix} ${LIBDIR} plain)
 
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/subdirectory -B ${WORK_DIR}/subdirectory
-    -DNUBRIX_SOURCE_DIR=${NUBRIX_SOURCE_DIR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release)
+    -DNUBRIX_SOURCE_DIR=${NUBRIX_SOURCE_DIR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC}
+    -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/subdirectory)
-run(${WORK_DIR}/subdirectory/consumer)
+foreach(program consumer c_consumer ipasir_consumer ipasir_static_consumer)
+  run(${WORK_DIR}/subdirectory/${program})
+endforeach()
 if(NUBRIX_DIMACS)
   run(${WORK_DIR}/subdirectory/dimacs_consumer)
 endif()
 
-find_program(PKG_CONFIG pkg-config REQUIRED)
-set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
-set(callers nubrix:consumer)
-if(NUBRIX_DIMACS)
-  list(APPEND callers nubrix_dimacs:dimacs_consumer)
+# The libraries alone, built without optimisation to save time, installed under lib/<triplet>. Their
+# pkg-config files sit one level deeper below the prefix, and find_package looks in lib/<triplet>
+# only where the compiler names a library architecture.
+if(ARCH)
+  set(multiarch ${WORK_DIR}/multiarch)
+  run(${CMAKE_COMMAND} -S ${NUBRIX_SOURCE_DIR} -B ${multiarch}/build -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC}
+      -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DCMAKE_INSTALL_LIBDIR=lib/${ARCH}
+      -DNUBRIX_BUILD_TESTS=OFF -DNUBRIX_BUILD_EXAMPLES=OFF -DNUBRIX_BUILD_TOOLS=OFF -DNUBRIX_BUILD_DIMACS=${NUBRIX_DIMACS})
+  run(${CMAKE_COMMAND} --build ${multiarch}/build)
+  run(${CMAKE_COMMAND} --install ${multiarch}/build --prefix ${multiarch}/prefix)
+  consume(${multiarch}/prefix lib/${ARCH} multiarch)
+else()
+  message(STATUS "no library architecture: the multiarch install is not tried")
 endif()
-foreach(package_and_program ${callers})
-  string(REPLACE ":" ";" parts ${package_and_program})
-  list(GET parts 0 package)
-  list(GET parts 1 program)
-  execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${package} OUTPUT_VARIABLE flags
-                  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "pkg-config does not know ${package}")
-  endif()
-  separate_arguments(flags UNIX_COMMAND "${flags}")
-  run(${CXX} ${CMAKE_CURRENT_LIST_DIR}/${program}.cpp ${flags} -o ${WORK_DIR}/pkgconfig-${program})
-  run(${WORK_DIR}/pkgconfig-${program})
-endforeach()

@@ -229,6 +229,18 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   // Hands every learnt clause back in `learnts` and releases the rest of the internal formula.
   // Without the memory to list them, the learnt clauses are released instead: false.
   const auto hand_back = [&]() noexcept {
+    // Across solves the learnt clauses would only pile up: beyond a bound that grows with the
+    // formula, the ones of highest literal block distance (the oldest among equals) go.
+    auto& records = internal->learnts;
+    const std::int32_t bound = std::max(2000, f.size / 2);
+    if (records.size > bound) {
+      const auto better = [](const learnt_record& a, const learnt_record& b) {
+        return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
+      };
+      std::nth_element(records.e, records.e + bound, records.e + records.size, better);
+      for (std::int32_t i = bound; i < records.size; ++i) free(literal_array_access(records.e[i].clause));
+      records.size = bound;
+    }
     const std::int32_t kept = internal->clauses.size - f.size + internal->learnts.size;
     bool listed = true;
     try {
