@@ -420,15 +420,8 @@ class python_solver {
 
  private:
   // After a solve ended by an exception, which leaves the solver's assumptions in place, drops them
-  // with a solve that stops before any work, so that they do not hold for the next one.
-  void drop_assumptions() noexcept {
-    nubrix::solve_options stop_at_once;
-    stop_at_once.deadline = std::chrono::steady_clock::time_point::min();
-    try {
-      s_.solve(stop_at_once);
-    } catch (...) {  // only memory exhaustion; the exception under way is the one to report
-    }
-  }
+  // so that they do not hold for the next one.
+  void drop_assumptions() noexcept { s_.clear_assumptions(); }
 
   // Refuses a call while a solve of this solver runs with the GIL released.
   void enter() const {

@@ -119,6 +119,12 @@ int nubrix_assume(nubrix_solver* s, std::int32_t lit) {
   });
 }
 
+int nubrix_clear_assumptions(nubrix_solver* s) {
+  if (s == nullptr) return NUBRIX_ERROR_INVALID;
+  s->solver.clear_assumptions();
+  return NUBRIX_OK;
+}
+
 int nubrix_solve(nubrix_solver* s) {
   if (s == nullptr || !s->clause.empty() || s->clause_error != NUBRIX_OK) return NUBRIX_ERROR_INVALID;
   return guarded([&] {

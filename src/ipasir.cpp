@@ -2,9 +2,7 @@
 // running out of memory is remembered so that every answer stays sound. A solve that lacks a clause
 // or an assumption it was given may still refute what it holds, which refutes the full problem too,
 // but a model it finds may violate what it lacks: it answers 0 in place of 10. A solve that fails
-// leaves its assumptions in the C interface's solver, to be tried again; IPASIR drops them, so the
-// next solve holds more assumptions than it was given: a model it finds satisfies those it was
-// given, but a refutation may rest on the others: it answers 0 in place of 20.
+// answers 0 and drops its assumptions, as IPASIR drops them after every solve.
 #include <nubrix/ipasir.h>
 
 #include <cstdint>
@@ -20,7 +18,6 @@ struct ipasir_solver {
   nubrix_solver* solver = nullptr;
   bool clause_lost = false;       // a clause was dropped for want of memory, for good
   bool assumption_lost = false;   // an assumption was dropped for want of memory, until the next solve
-  bool assumptions_left = false;  // the last solve failed, leaving its assumptions for the next one
   bool warned = false;            // the out-of-memory message was printed
   int answer = 0;                 // of the last solve, as returned
   void* learn_data = nullptr;
@@ -93,14 +90,13 @@ int ipasir_solve(void* solver) {
   if (status == NUBRIX_ERROR_INVALID) misuse("ipasir_solve", "a clause is open; close it with 0 first", 0);
   if (status < 0) {
     lost_to(s, status, "ipasir_solve", 0);
-    s->assumptions_left = true;
+    nubrix_clear_assumptions(s->solver);
     s->answer = 0;
     return 0;
   }
   const bool lacking = s->clause_lost || s->assumption_lost;
-  s->answer = (status == NUBRIX_SAT && lacking) || (status == NUBRIX_UNSAT && s->assumptions_left) ? 0 : status;
+  s->answer = status == NUBRIX_SAT && lacking ? 0 : status;
   s->assumption_lost = false;
-  s->assumptions_left = false;
   return s->answer;
 }
 

@@ -73,6 +73,8 @@ int nubrix_add(nubrix_solver* s, int32_t lit_or_zero);
 int nubrix_add_at_most_one(nubrix_solver* s, int32_t from, int32_t to);
 /* Makes lit hold for the next solve only. */
 int nubrix_assume(nubrix_solver* s, int32_t lit);
+/* Drops the assumptions made since the last answer, as after a solve that returned an error. */
+int nubrix_clear_assumptions(nubrix_solver* s);
 
 /* Solves with the solver's policy, limits and callbacks: NUBRIX_SAT, NUBRIX_UNSAT or NUBRIX_UNKNOWN,
  * which drop the assumptions, or an error code (NUBRIX_ERROR_INVALID while a clause is being built).

@@ -48,6 +48,9 @@ class solver {
   // Makes l hold for the next solve only; the solver's variables grow to include it. Same errors as
   // add_clause.
   void assume(literal l);
+  // Drops the assumptions made since the last solve, for a caller that gives up on a solve that
+  // raised an exception (which leaves them in place).
+  void clear_assumptions() noexcept { assumptions_.clear(); }
 
   // Solves the clauses and ranges under the assumptions made since the last solve, which are then
   // dropped, within the bounds and callbacks of `options` and with its policy (options.proof must
