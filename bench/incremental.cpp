@@ -141,7 +141,7 @@ int main() {
       {"assume: 200 variables at 3.5, 300 solves under 8 assumptions", assume_workload(200, 3.5, 300, 8, 1)},
       {"assume: 1000 variables at 3.0, 200 solves under 20 assumptions", assume_workload(1000, 3.0, 200, 20, 2)},
       {"grow: 150 variables from 3.0 to 5.0, 10 clauses a solve", grow_workload(150, 3.0, 5.0, 10, 3)},
-      {"grow: 600 variables from 2.0 to 3.8, 60 clauses a solve", grow_workload(600, 2.0, 3.8, 60, 4)},
+      {"grow: 300 variables from 2.0 to 4.4, 30 clauses a solve", grow_workload(300, 2.0, 4.4, 30, 4)},
   };
   const std::vector<std::pair<std::string, runner>> solvers = {
       {"nubrix", [](const std::vector<step>& s) { return run_nubrix(s, nubrix::search_policy::preferred); }},
