@@ -7,12 +7,7 @@ foreach(item setup.py pyproject.toml CMakeLists.txt include src python)
   file(COPY ${NUBRIX_SOURCE_DIR}/${item} DESTINATION ${WORK_DIR}/source)
 endforeach()
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../run_command.cmake)
 
 run(${PYTHON} -m venv --system-site-packages ${WORK_DIR}/venv)
 run(${WORK_DIR}/venv/bin/pip install -q --no-build-isolation --no-index --no-cache-dir ${WORK_DIR}/source)
