@@ -28,6 +28,7 @@ solver::solver(solver&& other) noexcept
       failed_(std::move(other.failed_)),
       failed_sorted_(std::move(other.failed_sorted_)),
       model_(std::move(other.model_)),
+      phases_(std::move(other.phases_)),
       variables_(std::exchange(other.variables_, 0)),
       statistics_(std::exchange(other.statistics_, {})) {}
 
@@ -40,6 +41,7 @@ solver& solver::operator=(solver&& other) noexcept {
     failed_ = std::move(other.failed_);
     failed_sorted_ = std::move(other.failed_sorted_);
     model_ = std::move(other.model_);
+    phases_ = std::move(other.phases_);
     variables_ = std::exchange(other.variables_, 0);
     statistics_ = std::exchange(other.statistics_, {});
   }
@@ -117,6 +119,7 @@ solve_result solver::solve(const solve_options& options) {
     throw std::invalid_argument("nubrix::solver::solve: the incremental solver writes no proof");
   forget_answer();
   nubrix::model m(1, variables_);
+  phases_.resize(static_cast<std::size_t>(variables_) + 1, 1);
   solve_options bounded = options;
   solve_statistics statistics;
   bounded.statistics = &statistics;
@@ -124,7 +127,7 @@ solve_result solver::solve(const solve_options& options) {
   empty_context context;
   solve_result r = solve_result::unsat;
   try {
-    r = sat::solve_incremental(clauses_, learnts_, context, m, assumptions_, failed, bounded);
+    r = sat::solve_incremental(clauses_, learnts_, context, m, assumptions_, failed, bounded, phases_.data());
     if (r == solve_result::unsat && failed.size > 0) {
       // In the order of the assumptions, each once.
       failed_sorted_.assign(failed.e, failed.e + failed.size);

@@ -92,10 +92,14 @@ class dpll {
   // literals of `assumptions` (variables of m) hold before any decision; when they cannot, the
   // answer is unsat and `failed` lists the assumptions that the refutation used (f with them alone
   // has no model; it stays empty only when f alone has none). Learnt clauses are implied by f and the explanations received from check;
-  // options.proof must be null. On std::invalid_argument, f and `learnts` are as they were.
+  // options.proof must be null. On std::invalid_argument, f and `learnts` are as they were. When
+  // `phases` is not null, it holds an entry per variable 0 .. m.last() (1: true, 0: false): the
+  // searches by activity start from them, and they are overwritten with the phases the search ends
+  // with (the model, after sat), whatever the outcome.
   static solve_result solve_incremental(const formulas::formula& f, formulas::formula& learnts, user_context& ctx,
                                         model& m, const internals::literal_vectors::vector& assumptions,
-                                        internals::literal_vectors::vector& failed, const solve_options& options);
+                                        internals::literal_vectors::vector& failed, const solve_options& options,
+                                        std::uint8_t* phases = nullptr);
 
  private:
   template <typename, auto>

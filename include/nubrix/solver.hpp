@@ -94,6 +94,8 @@ class solver {
   std::vector<literal> failed_;         // the failed assumptions of the last unsat answer, in assumption order
   std::vector<literal> failed_sorted_;  // the same, sorted, for failed()
   nubrix::model model_;                 // the model of the last sat answer, else empty
+  std::vector<std::uint8_t> phases_;    // per variable 0 .. variables_: the value the searches by activity
+                                        // try first, carried from one solve to the next
   std::int32_t variables_ = 0;          // highest variable named so far
   solve_statistics statistics_;         // of the last solve
 };

@@ -172,7 +172,7 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context> solve_result dpll<user_context, check>::solve_incremental(
     const formulas::formula& f, formulas::formula& learnts, user_context& ctx, model& m,
     const internals::literal_vectors::vector& assumptions, internals::literal_vectors::vector& failed,
-    const solve_options& options) {
+    const solve_options& options, std::uint8_t* phases) {
   using clock = std::chrono::steady_clock;
   const bool timed = options.statistics != nullptr || options.progress != nullptr;
   const clock::time_point began = timed ? clock::now() : clock::time_point{};
@@ -269,6 +269,7 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
 
   search_state state(*internal, ctx, m, variable{m.last()}, options.policy, options, began);
   state.keep_formula();
+  state.share_phases(phases);
   solve_result r = solve_result::unsat;
   try {
     state.set_assumptions(assumptions.e, assumptions.size, &failed);

@@ -65,6 +65,10 @@ class dpll<user_context, check>::search_state {
   }
   // Makes cleanup() leave the internal formula's clauses to the caller instead of releasing them.
   void keep_formula() noexcept { keep_formula_ = true; }
+  // Makes the searches by activity start from the phases in `phases` (entry v: 1 for true, 0 for
+  // false, for v in 0 .. m's last variable), and cleanup() write there the phases it ends with: the
+  // value of each variable set, the saved phase of the others.
+  void share_phases(std::uint8_t* phases) noexcept { shared_phases_ = phases; }
 
  private:
   template <typename, auto>
@@ -303,6 +307,7 @@ class dpll<user_context, check>::search_state {
   std::int32_t heap_size_ = 0;                      // entries of heap_ in use
   std::int32_t* heap_position_ = nullptr;           // per variable: its index in heap_, -1 when absent
   std::uint8_t* phase_ = nullptr;                   // per variable: 1 when it was last true
+  std::uint8_t* shared_phases_ = nullptr;           // the caller's phases, read and written back, if any
   std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
@@ -390,7 +395,11 @@ void dpll<user_context, check>::search_state::enable_activity() {
   heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
   std::fill_n(heap_position_, slots, -1);
   phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  std::memset(phase_, 1, slots);
+  if (shared_phases_ != nullptr) {
+    std::memcpy(phase_, shared_phases_, slots);
+  } else {
+    std::memset(phase_, 1, slots);
+  }
   witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
   for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
 }
@@ -410,6 +419,16 @@ auto dpll<user_context, check>::search_state::cleanup(solve_result result) noexc
     internals::release(block);
     block = nullptr;
   };
+  if (shared_phases_ != nullptr && lit_values_ != nullptr) {
+    for (std::int32_t v = m_.first(); v <= last_; ++v) {
+      const variable_value x = val(literal{v});
+      if (x != variable_value::unset) {
+        shared_phases_[v] = x == variable_value::true_ ? 1 : 0;
+      } else if (phase_ != nullptr) {
+        shared_phases_[v] = phase_[v];
+      }
+    }
+  }
   release(vars_);
   release(trail_);
   release(level_starts_);
