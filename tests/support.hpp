@@ -196,9 +196,7 @@ struct access {
                   search_policy policy = search_policy::in_order, user_context context = {})
       : m(std::move(start_model)), ctx(std::move(context)) {
     formulas::formula caller = formula_of(es);
-    const bool empty = m.first() > m.last();
-    f = internal_formula::create(empty ? literal{1} : -variable{m.last()}, empty ? literal{0} : +variable{m.last()},
-                                 caller);
+    f = internal_formula::create(m, caller);
     for (std::int32_t i = 1; i <= caller.length(); ++i)
       if (caller.get(i).length() > 1) f->append_watcher(caller.get(i));
     s = new state(*f, ctx, m, variable{min_vars == 0 ? m.last() : min_vars}, policy);

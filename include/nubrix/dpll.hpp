@@ -153,6 +153,10 @@ struct dpll<user_context, check>::internal_formula {
   // A new record over first .. last whose clauses are `clauses` (shared, not copied) and whose
   // lists are all empty. Raises std::bad_alloc with nothing allocated.
   static internal_formula_access create(literal first, literal last, const formulas::formula& clauses);
+  // The same over the literals of m's variables, -last .. +last (none for an empty model).
+  static internal_formula_access create(const model& m, const formulas::formula& clauses) {
+    return m.is_empty() ? create(literal{1}, literal{0}, clauses) : create(-variable{m.last()}, +variable{m.last()}, clauses);
+  }
   // Releases the record and its list records, nothing they refer to.
   static void release(internal_formula_access f) noexcept;
 

@@ -131,10 +131,7 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   const bool timed = options.statistics != nullptr || options.progress != nullptr;
   const clock::time_point began = timed ? clock::now() : clock::time_point{};
   dpll_detail::validate_model(m);
-  const bool is_empty = m.first() > m.last();
-  const literal first = is_empty ? literal{1} : -variable{m.last()};
-  const literal last = is_empty ? literal{0} : +variable{m.last()};
-  const internal_formula_access internal = internal_formula::create(first, last, f);
+  const internal_formula_access internal = internal_formula::create(m, f);
   try {
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
       const literal_array_access c = f.get(i);
@@ -178,22 +175,16 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   const clock::time_point began = timed ? clock::now() : clock::time_point{};
   dpll_detail::validate_model(m);
   failed.clear();
-  const bool is_empty = m.first() > m.last();
-  const literal first = is_empty ? literal{1} : -variable{m.last()};
-  const literal last = is_empty ? literal{0} : +variable{m.last()};
-  for (std::int32_t i = 0; i < assumptions.size; ++i) {
-    const std::int32_t v = to_int(get_var(assumptions.e[i]));
-    if (assumptions.e[i] == literal{0} || to_int(assumptions.e[i]) == std::numeric_limits<std::int32_t>::min() ||
-        v < m.first() || v > m.last())
+  for (std::int32_t i = 0; i < assumptions.size; ++i)
+    if (!dpll_detail::names_variable_of(assumptions.e[i], m))
       throw std::invalid_argument("nubrix::dpll::solve_incremental: an assumption names no variable of the model");
-  }
 
   // The search's clauses: f's entries, shared, then the learnt clauses of one literal, kept for good;
   // the longer learnt clauses may be released again, ranked by their length for want of their
   // literal block distance.
   std::int32_t units = 0;
   for (std::int32_t i = 0; i < learnts.size; ++i) units += learnts.e[i].length() <= 1 ? 1 : 0;
-  const internal_formula_access internal = internal_formula::create(first, last, formulas::clause_vectors::empty_vector);
+  const internal_formula_access internal = internal_formula::create(m, formulas::clause_vectors::empty_vector);
   const auto release_internal = [internal]() noexcept {
     internal->destroy_watch_lists();
     internal->clauses.destroy();

@@ -28,6 +28,15 @@ inline void validate_model(const model& m) {
   }
 }
 
+// Whether l names a variable of m: never 0 nor -2147483648, its variable within m's bounds. One
+// unsigned comparison: 0 and -2147483648 fall outside every model.
+inline bool names_variable_of(literal l, const model& m) noexcept {
+  const std::int32_t x = to_int(l);
+  const std::uint32_t magnitude = x < 0 ? 0U - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x);
+  return !m.is_empty() &&
+         magnitude - static_cast<std::uint32_t>(m.first()) <= static_cast<std::uint32_t>(m.last() - m.first());
+}
+
 // Raises std::invalid_argument for entry `position` of `source`, saying why.
 [[noreturn, gnu::cold]] inline void entry_fault(const char* source, std::int32_t position, const std::string& why) {
   throw std::invalid_argument(std::string("nubrix::dpll::solve: entry ") + std::to_string(position) + " of " + source +
@@ -47,15 +56,7 @@ inline void validate_entry(literal_array_access c, std::int32_t position, const 
   if (c.is_null()) entry_fault(source, position, "is null");
   const literal* const lits = c.data();
   const std::int32_t n = c.length();
-  // first <= |l| <= last as one unsigned comparison: 0 and -2147483648 fall outside every model.
-  const std::uint32_t first = static_cast<std::uint32_t>(m.first());
-  const std::uint32_t span = static_cast<std::uint32_t>(m.last()) - first;
-  const bool empty = m.is_empty();
-  const auto outside = [&](literal l) {
-    const std::int32_t x = to_int(l);
-    const std::uint32_t magnitude = x < 0 ? 0U - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x);
-    return empty || magnitude - first > span;
-  };
+  const auto outside = [&](literal l) { return !names_variable_of(l, m); };
   if (n > 0 && lits[0] == literal{0}) {
     if (n < 2) entry_fault(source, position, "is an at-most-one entry [0] without a range");
     const std::int32_t from = to_int(lits[1]);
