@@ -119,7 +119,7 @@ solve_result solver::solve(const solve_options& options) {
     throw std::invalid_argument("nubrix::solver::solve: the incremental solver writes no proof");
   forget_answer();
   nubrix::model m(1, variables_);
-  phases_.resize(static_cast<std::size_t>(variables_) + 1, 1);
+  phases_.resize(static_cast<std::size_t>(variables_) + 1, 0);
   solve_options bounded = options;
   solve_statistics statistics;
   bounded.statistics = &statistics;

@@ -132,6 +132,11 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
   }
   const std::int32_t block = assumptions_.is_empty() ? 0 : 1;  // the level of the assumptions
   unassign_all(0);
+  // Beside the in-order decisions, the search starts from the witness, which agrees with all but
+  // the last of them: a new witness is usually a few changes away. Without one it starts from false,
+  // not from the values the in-order search gave, which lean to true wherever it went.
+  if (keep_trail)
+    for (std::int32_t i = 1; i <= last_; ++i) phase_[i] = have_witness_ ? witness_[i] : 0;
   ++stats_.excursions;
   std::int64_t restarts = 0;
   std::int64_t restart_at = conflicts_ + 100 * luby(restarts);

@@ -398,7 +398,7 @@ void dpll<user_context, check>::search_state::enable_activity() {
   if (shared_phases_ != nullptr) {
     std::memcpy(phase_, shared_phases_, slots);
   } else {
-    std::memset(phase_, 1, slots);
+    std::memset(phase_, 0, slots);  // false first, as most encodings favour
   }
   witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
   for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
