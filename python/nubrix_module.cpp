@@ -196,6 +196,22 @@ interruption interruption_here(const std::atomic<bool>* requested) {
   return interruption{requested, PyThread_get_thread_ident() == main_thread_ident, {}};
 }
 
+// Runs s.solve(options) with the GIL released, under the interruption above, with `solving` true
+// meanwhile and false again however the solve ends; the GIL must be held.
+nubrix::solve_result solve_released(nubrix::solver& s, nubrix::solve_options& options, bool& solving,
+                                    const std::atomic<bool>* requested) {
+  interruption stop = interruption_here(requested);
+  options.terminate = interruption::poll;
+  options.terminate_data = &stop;
+  solving = true;
+  struct reset {
+    bool& flag;
+    ~reset() { flag = false; }
+  } const guard{solving};
+  const py::gil_scoped_release release;
+  return s.solve(options);
+}
+
 // What the solver's check receives: the Python theory, if any, and the number of variables.
 struct theory_context {
   PyObject* theory = nullptr;  // the callable, borrowed; null: every model accepted
@@ -355,22 +371,15 @@ class python_solver {
     });
     for (const literal l : assumed) s_.assume(l);
 
-    interruption stop = interruption_here(&interrupt_);
-    options.terminate = interruption::poll;
-    options.terminate_data = &stop;
     nubrix::solve_result r;
-    solving_ = true;
     sat_ = false;
     try {
-      const py::gil_scoped_release release;
-      r = s_.solve(options);
+      r = solve_released(s_, options, solving_, &interrupt_);
     } catch (...) {
-      solving_ = false;
       interrupt_ = false;
       drop_assumptions();
       throw;
     }
-    solving_ = false;
     interrupt_ = false;
     sat_ = r == nubrix::solve_result::sat;
     model_variables_ = s_.variables();
@@ -456,19 +465,7 @@ class model_iterator {
     if (solving_) throw std::runtime_error("the iterator is solving on another thread");
     nubrix::solve_options options;
     options.propagation_limit = propagation_limit_;
-    interruption stop = interruption_here(nullptr);
-    options.terminate = interruption::poll;
-    options.terminate_data = &stop;
-    nubrix::solve_result r;
-    solving_ = true;
-    try {
-      const py::gil_scoped_release release;
-      r = s_.solve(options);
-    } catch (...) {
-      solving_ = false;
-      throw;
-    }
-    solving_ = false;
+    const nubrix::solve_result r = solve_released(s_, options, solving_, nullptr);
     if (r != nubrix::solve_result::sat) {
       done_ = true;
       if (r == nubrix::solve_result::unsat) throw py::stop_iteration();

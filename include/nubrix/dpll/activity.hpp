@@ -26,6 +26,7 @@
 #define NUBRIX_DPLL_ACTIVITY_HPP
 
 #include <algorithm>
+#include <cstring>
 
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/search_state.hpp>
@@ -135,8 +136,14 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
   // Beside the in-order decisions, the search starts from the witness, which agrees with all but
   // the last of them: a new witness is usually a few changes away. Without one it starts from false,
   // not from the values the in-order search gave, which lean to true wherever it went.
-  if (keep_trail)
-    for (std::int32_t i = 1; i <= last_; ++i) phase_[i] = have_witness_ ? witness_[i] : 0;
+  if (keep_trail) {
+    const auto slots = static_cast<std::size_t>(last_) + 1;
+    if (have_witness_) {
+      std::memcpy(phase_, witness_, slots);
+    } else {
+      std::memset(phase_, 0, slots);
+    }
+  }
   ++stats_.excursions;
   std::int64_t restarts = 0;
   std::int64_t restart_at = conflicts_ + 100 * luby(restarts);
