@@ -22,12 +22,12 @@
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include <nubrix/builders.hpp>
 #include <nubrix/control.hpp>
 #include <nubrix/dimacs.hpp>
 #include <nubrix/helpers.hpp>
@@ -280,15 +280,56 @@ class model_writer {
   std::size_t used_ = 0;       // characters of line_ in use
 };
 
-// The clauses of the problem and the copy to check the model against, released however the run
-// ends: the solver takes p.f over (and resets it) once it starts.
-struct owned_formulas {
+// The clauses of the problem, released however the run ends: the solver takes them over (and resets
+// the formula) once it starts.
+struct owned_formula {
   formulas::formula& read;
-  formulas::formula copy = formulas::clause_vectors::empty_vector;
-  ~owned_formulas() {
-    formulas::free_all(read);
-    formulas::free_all(copy);
+  ~owned_formula() { formulas::free_all(read); }
+};
+
+// A copy of a formula to check the model against, taken before the solve takes the formula over:
+// the entries' blocks one after another in a single allocation. While the solve runs it costs the
+// literals alone, where a copy block by block would add an allocation per entry and a vector of
+// references; that vector is made only for the check, once the solve has released its memory.
+class formula_image {
+ public:
+  explicit formula_image(const formulas::formula& f) : entries_(f.length()) {
+    std::size_t bytes = 0;
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+      bytes += clause_block_size(static_cast<std::size_t>(f.get(i).length()));
+    blocks_ = std::make_unique_for_overwrite<std::byte[]>(bytes);
+    std::byte* at = blocks_.get();
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+      const literal_array_access c = f.get(i);
+      const std::size_t size = clause_block_size(static_cast<std::size_t>(c.length()));
+      std::memcpy(at, c.bounds(), size);
+      at += size;
+    }
   }
+
+  // The copy as a formula whose entries refer into the image; the caller destroys its vector
+  // (formulas::formula::destroy, not free_all: the image owns the blocks).
+  formulas::formula view() const {
+    formulas::formula f = formulas::clause_vectors::empty_vector;
+    if (entries_ > 0) f.reserve(entries_);
+    std::byte* at = blocks_.get();
+    for (std::int32_t i = 0; i < entries_; ++i) {
+      const literal_array_access c(reinterpret_cast<array_bounds*>(at));
+      f.append(c);
+      at += clause_block_size(static_cast<std::size_t>(c.length()));
+    }
+    return f;
+  }
+
+ private:
+  std::int32_t entries_;
+  std::unique_ptr<std::byte[]> blocks_;
+};
+
+// Owns the vector of a formula view.
+struct view_vector {
+  formulas::formula f;
+  ~view_vector() { f.destroy(); }
 };
 
 int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
@@ -296,7 +337,7 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   const bool from_stdin = s.file.empty() || s.file == "-";
   const std::string name = from_stdin ? "<stdin>" : s.file;
   dimacs::problem p = from_stdin ? dimacs::read(in, name) : dimacs::read_file(name);
-  owned_formulas owned{p.f};
+  owned_formula owned{p.f};
   for (const std::string& warning : p.warnings) std::fprintf(err, "nubrix: warning: %s\n", warning.c_str());
 
   // The solve's variables: those of the formula and, while a declared one is above them, the next
@@ -307,7 +348,7 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   if (solved >= std::numeric_limits<std::int32_t>::max()) {
     throw std::runtime_error(name + ": variable 2147483647 occurs; the solver takes at most 2147483646");
   }
-  owned.copy = builders::formula_builder{p.f}.copy().build();
+  const formula_image image(p.f);
 
   std::int32_t ranges = 0;
   for (std::int32_t i = 1; i <= p.f.length(); ++i) ranges += is_at_most_one(p.f.get(i)) ? 1 : 0;
@@ -373,8 +414,9 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
     std::fputs("s UNSATISFIABLE\n", out);
     return 20;
   }
-  if (!all) dimacs::settle_auxiliary(owned.copy, p, m);
-  const formulas::sat_result verdict = formulas::satisfies(owned.copy, m);
+  const view_vector copy{image.view()};
+  if (!all) dimacs::settle_auxiliary(copy.f, p, m);
+  const formulas::sat_result verdict = formulas::satisfies(copy.f, m);
   if (verdict == formulas::sat_result::unknown && !all) {
     if (!s.quiet)
       std::fprintf(out, "c variables above %lld were left open and do not settle every clause\n",

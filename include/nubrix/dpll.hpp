@@ -166,6 +166,11 @@ struct dpll<user_context, check>::internal_formula {
   // Adds the entries that watch c (two or more entries): its first two literals, both literals of a
   // binary clause, or every -v of an at-most-one range. Entries appended before a failure stay.
   void append_watcher(literal_array_access c);
+  // Sizes the watch lists, all empty, for the append_watcher calls of the entries of two or more
+  // literals of `counted` and `more`, which are to follow: lists grown by doubling would hold about a
+  // third more than they need. Raises std::bad_alloc with every list empty again.
+  void reserve_watchers(const formulas::formula& counted,
+                        const formulas::formula& more = formulas::clause_vectors::empty_vector);
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more
   // than one entry. When the append to clauses fails, c is released and the exception propagates.
   void append_clause(literal_array_access c);

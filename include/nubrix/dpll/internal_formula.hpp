@@ -58,10 +58,50 @@ void dpll<user_context, check>::internal_formula::append_watcher(literal_array_a
   }
 }
 
+// Each list's size counts its entries first, then its block is allocated for exactly that many.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::reserve_watchers(const formulas::formula& counted,
+                                                                   const formulas::formula& more) {
+  for (const formulas::formula* f : {&counted, &more}) {
+    for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
+      const literal_array_access c = f->get(i);
+      const literal* lits = c.data();
+      if (c.length() < 2) continue;
+      if (lits[0] == literal{0}) {
+        for (std::int64_t v = to_int(lits[1]); v <= to_int(lits[c.length() - 1]); ++v)
+          ++occurs_list(-variable{static_cast<std::int32_t>(v)}).size;
+      } else {
+        ++occurs_list(lits[0]).size;
+        ++occurs_list(lits[1]).size;
+      }
+    }
+  }
+  const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
+  watch_list* all = lists();
+  std::int64_t i = 0;
+  try {
+    for (; i < count; ++i) {
+      const std::int32_t n = all[i].size;
+      all[i].size = 0;
+      if (n > 0) all[i].reserve(n);
+    }
+  } catch (...) {
+    for (; i < count; ++i) all[i].size = 0;
+    throw;
+  }
+}
+
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_clause(literal_array_access c) {
   try {
+    // The caller's formula is usually large and gains only the few clauses kept for good: it grows by
+    // an eighth, where doubling would leave most of a second copy of its vector unused.
+    if (clauses.size == clauses.capacity && clauses.capacity < formulas::formula::max_capacity) {
+      const std::int64_t grown = std::int64_t{clauses.capacity} + clauses.capacity / 8 + 16;
+      clauses.reserve(static_cast<std::int32_t>(std::min<std::int64_t>(grown, formulas::formula::max_capacity)));
+    }
     clauses.append(c);
   } catch (...) {
     free(c);

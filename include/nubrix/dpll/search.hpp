@@ -133,9 +133,11 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   dpll_detail::validate_model(m);
   const internal_formula_access internal = internal_formula::create(m, f);
   try {
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+      dpll_detail::validate_entry(f.get(i), i, m, "the formula");
+    internal->reserve_watchers(f);
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
       const literal_array_access c = f.get(i);
-      dpll_detail::validate_entry(c, i, m, "the formula");
       if (c.length() > 1) internal->append_watcher(c);
     }
   } catch (...) {
@@ -194,15 +196,18 @@ requires theory::check_operation<check, user_context> solve_result dpll<user_con
   try {
     if (f.size + units > 0) internal->clauses.reserve(f.size + units);
     if (learnts.size > units) internal->learnts.reserve(learnts.size - units);
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+      dpll_detail::validate_entry(f.get(i), i, m, "the formula");
+    for (std::int32_t i = learnts.first_index(); learnts.has_element(i); i = learnts.next(i))
+      dpll_detail::validate_entry(learnts.get(i), i, m, "the learnt clauses");
+    internal->reserve_watchers(f, learnts);
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
       const literal_array_access c = f.get(i);
-      dpll_detail::validate_entry(c, i, m, "the formula");
       internal->clauses.append(c);
       if (c.length() > 1) internal->append_watcher(c);
     }
     for (std::int32_t i = learnts.first_index(); learnts.has_element(i); i = learnts.next(i)) {
       const literal_array_access c = learnts.get(i);
-      dpll_detail::validate_entry(c, i, m, "the learnt clauses");
       if (c.length() <= 1) {
         internal->clauses.append(c);
       } else {
