@@ -163,6 +163,14 @@ struct dpll<user_context, check>::internal_formula {
   // The watch list of literal l, for l in first .. last.
   watch_list& occurs_list(literal l) noexcept;
 
+  // Appends w to `list`, growing a full list by half: a search moves entries between lists all the
+  // time, and lists grown twice over would hold much more than they use.
+  static void append_to(watch_list& list, watcher w) {
+    if (list.size == list.capacity && list.capacity < watch_list::max_capacity)
+      list.reserve(static_cast<std::int32_t>(
+          std::min<std::int64_t>(std::int64_t{list.capacity} + list.capacity / 2 + 4, watch_list::max_capacity)));
+    list.append(w);
+  }
   // Adds the entries that watch c (two or more entries): its first two literals, both literals of a
   // binary clause, or every -v of an at-most-one range. Entries appended before a failure stay.
   void append_watcher(literal_array_access c);

@@ -48,13 +48,13 @@ void dpll<user_context, check>::internal_formula::append_watcher(literal_array_a
     const watcher w{literal{0}, 0, block};
     const std::int64_t from = to_int(lits[1]);
     const std::int64_t to = to_int(lits[c.length() - 1]);
-    for (std::int64_t lit = from; lit <= to; ++lit) occurs_list(-variable{static_cast<std::int32_t>(lit)}).append(w);
+    for (std::int64_t lit = from; lit <= to; ++lit) append_to(occurs_list(-variable{static_cast<std::int32_t>(lit)}), w);
   } else if (c.length() == 2) {
-    occurs_list(lits[0]).append(watcher{lits[1], 0, block});
-    occurs_list(lits[1]).append(watcher{lits[0], 0, block});
+    append_to(occurs_list(lits[0]), watcher{lits[1], 0, block});
+    append_to(occurs_list(lits[1]), watcher{lits[0], 0, block});
   } else {
-    occurs_list(lits[0]).append(watcher{lits[1], 2, block});
-    occurs_list(lits[1]).append(watcher{lits[0], 2, block});
+    append_to(occurs_list(lits[0]), watcher{lits[1], 2, block});
+    append_to(occurs_list(lits[1]), watcher{lits[0], 2, block});
   }
 }
 
