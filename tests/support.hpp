@@ -264,8 +264,13 @@ struct access {
     return s->check_assign(literal{l}, antecedent.bounds());
   }
 
-  // Makes the preferred search turn to a witness after `conflicts` conflicts.
-  void witness_after(std::int64_t conflicts) { s->in_order_budget_ = conflicts; }
+  // Makes the preferred search turn to a witness after `conflicts` conflicts, and stop an excursion
+  // after `cap` for a turn in order alone (both bounds doubling with each turn, as in the search).
+  void witness_after(std::int64_t conflicts, std::int64_t cap = 8000) {
+    s->turn_end_ = conflicts;
+    s->in_order_turn_ = std::max<std::int64_t>(conflicts, 1);
+    s->excursion_cap_ = cap;
+  }
   // Makes the search reduce its learnt clauses every `conflicts` conflicts or so.
   void reduce_every(std::int64_t conflicts) { s->next_reduction_ = s->reduction_step_ = conflicts; }
 

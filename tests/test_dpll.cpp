@@ -80,10 +80,11 @@ struct nothing {};
 bool accept(nothing&, const model&, formulas::formula&) { return true; }
 
 // The preferred search with its witness from the first decision on: through the entry points it
-// decides in order alone for its first conflicts, which small formulas never pass.
-bool solve_with_witness(const entries& es, model& m) {
+// decides in order alone for its first conflicts, which small formulas never pass. A small `cap`
+// makes it take turns with the in-order search alone.
+bool solve_with_witness(const entries& es, model& m, std::int64_t cap = 8000) {
   access<nothing, accept> a(es, m, 0, search_policy::preferred);
-  a.witness_after(0);
+  a.witness_after(0, cap);
   const bool found = a.search();
   m = a.m;
   return found;
@@ -177,7 +178,7 @@ TEST_F(solve_test, random_formulas_against_brute_force) {
       }
     }
     model witnessed = m;
-    ASSERT_EQ(solve_with_witness(es, witnessed), expected.has_value());
+    ASSERT_EQ(solve_with_witness(es, witnessed, round % 2 == 0 ? 8000 : 1 + round % 3), expected.has_value());
     if (expected) {
       ASSERT_EQ(bits_of(witnessed, n), *expected) << "with a witness";
     }
@@ -208,12 +209,15 @@ TEST_F(solve_test, policies_agree_on_generated_formulas) {
     const outcome in_order = solve_plain(es, model(1, n), 0, search_policy::in_order);
     const outcome any = solve_plain(es, model(1, n), 0, search_policy::any_model);
     model witnessed(1, n);
+    model in_turns(1, n);
     ASSERT_EQ(solve_with_witness(es, witnessed), in_order.found);
+    ASSERT_EQ(solve_with_witness(es, in_turns, 1 + round % 5), in_order.found);
     ASSERT_EQ(preferred.found, in_order.found);
     ASSERT_EQ(any.found, in_order.found);
     if (preferred.found) {
       ASSERT_EQ(preferred.m, in_order.m);
       ASSERT_EQ(witnessed, in_order.m);
+      ASSERT_EQ(in_turns, in_order.m);
     }
   }
 }
@@ -399,9 +403,9 @@ TEST_F(theory_test, check_calls_follow_the_greatest_models) {
       ASSERT_EQ(ctx.offered, expected);
     }
     access<whimsical, whim> a(visible, model(1, n), 0, search_policy::preferred, whimsical{ctx.salt, n, {}});
-    a.witness_after(0);
+    a.witness_after(0, 1 + ctx.salt % 3);
     ASSERT_EQ(a.search(), expected_found);
-    ASSERT_EQ(a.ctx.offered, expected) << "with a witness";
+    ASSERT_EQ(a.ctx.offered, expected) << "with a witness, taking turns";
     offered += static_cast<int>(expected.size());
   }
   EXPECT_GT(offered, 2500) << "theories that reject many models before the answer";
@@ -789,7 +793,7 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
   }
   EXPECT_GT(for_each_failing_request([&](int k) {
               access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
-              a.witness_after(0);
+              a.witness_after(0, k % 2 == 0 ? 8000 : 2);
               probe::fail_request(k);
               a.search();
             }),

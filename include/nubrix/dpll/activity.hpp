@@ -2,8 +2,8 @@
 //
 // The in-order search finds the greatest model, but deciding "true first" where that leads nowhere
 // can cost it an exponential number of conflicts. The preferred search runs it alone for its first
-// conflicts, which is all most small formulas need; then it keeps the in-order decisions and adds a
-// witness: a model of every clause known, which agrees with the whole trail.
+// 2000 conflicts, which is all most small formulas need; then it keeps the in-order decisions and
+// adds a witness: a model of every clause known, which agrees with the whole trail.
 //  - The next in-order variable v is decided true as always. When the witness has v true, nothing
 //    can go wrong: propagation from an assignment the witness agrees with only sets literals the
 //    witness makes true, so no clause is violated.
@@ -16,6 +16,14 @@
 //    last one, v, cannot be kept: an assumption found false is implied false by the ones before it,
 //    and since the old witness keeps all but v, it is v's; the trail then agrees with the old
 //    witness again.
+// The two kinds of search take turns. An excursion that reaches its cap of conflicts (8000 at first)
+// stops (its learnt clauses kept, the in-order decisions made again) and the in-order search goes on
+// alone from the trail for a turn (2000 conflicts at first); then the witness takes over again, the
+// trail cut back below the lowest decision the witness does not keep, and both budgets double. The
+// in-order search alone is the better one on some structured formulas (pigeonhole, planning), where
+// refutations by activity take far longer; formulas whose excursions all end within their cap never
+// leave the witness. Both kinds only ever add implied clauses and decide lowest unset variables true,
+// so the argument below holds across turns.
 // Every decision that stays on the trail is therefore the lowest unset variable set true, as in the
 // in-order search, and the model completed is the greatest one: when a variable is set, every
 // decision is a lower variable set true, so any model that agrees with the trail below it gives it
@@ -38,35 +46,73 @@ requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::assign_all() {
   if (policy_ == search_policy::any_model) return excursion(false) != excursion_end::no_model;
   const auto open = [this] { return unassigned_left_ > 0 && first_unset_ <= min_vars_; };
-  // In order alone while that is cheap: most small and easy formulas never need a witness.
-  while (activity_ == nullptr && open()) {
-    if (policy_ == search_policy::preferred && conflicts_ >= in_order_budget_) {
-      enable_activity();
-      break;
+  const bool turns = policy_ == search_policy::preferred;
+  for (;;) {
+    while (open() && !(turns && conflicts_ >= turn_end_)) {
+      if (!place_assumptions()) return false;
+      if (!open()) break;
+      decide();
+      if (!propagate_and_learn()) return false;
     }
-    if (!place_assumptions()) return false;
     if (!open()) break;
-    decide();
-    if (!propagate_and_learn()) return false;
-  }
-  while (open()) {
-    if (!place_assumptions()) return false;
-    if (!open()) break;
-    if (!have_witness_) {
-      if (excursion(true) == excursion_end::no_model) return false;
-      continue;
+    if (activity_ == nullptr) enable_activity();
+    // The witness must agree with the trail again; without one, the excursions take up the
+    // decisions where the last turn with a witness left them, not the deeper ones made since.
+    if (have_witness_) {
+      trim_to_witness();
+    } else if (resume_level_ < decision_level_) {
+      unassign_all(resume_level_);
     }
-    const variable v = decisions::first_unassigned(m_, first_unset_);
-    assert(to_int(v) != 0);
-    const bool known = witness_[to_int(v)] != 0;
-    decide_literal(+v);
-    if (!propagate_and_learn()) return false;
-    assert(!known || value(v) == variable_value::true_);
-    // Still true against the witness: find a new witness, or learn that v is false. Either way the
-    // trail and the witness agree again.
-    if (!known && value(v) == variable_value::true_ && excursion(true) == excursion_end::no_model) return false;
+    bool stuck = false;
+    if (!witness_turn(stuck)) return false;
+    if (!stuck) break;
+    resume_level_ = decision_level_;
+    in_order_turn_ *= 2;
+    excursion_cap_ *= 2;
+    turn_end_ = conflicts_ + in_order_turn_;
   }
   return place_assumptions();
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
+  while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
+    if (!place_assumptions()) return false;
+    if (unassigned_left_ == 0 || first_unset_ > min_vars_) break;
+    if (have_witness_) {
+      const variable v = decisions::first_unassigned(m_, first_unset_);
+      assert(to_int(v) != 0);
+      const bool known = witness_[to_int(v)] != 0;
+      decide_literal(+v);
+      if (!propagate_and_learn()) return false;
+      assert(!known || value(v) == variable_value::true_);
+      // Still true against the witness: find a new witness, or learn that v is false. Either way
+      // the trail and the witness agree again, unless the excursion ran out of conflicts.
+      if (known || value(v) != variable_value::true_) continue;
+    }
+    const excursion_end end = excursion(true, conflicts_ + excursion_cap_);
+    if (end == excursion_end::no_model) return false;
+    if (end == excursion_end::capped) {
+      stuck = true;
+      return true;
+    }
+  }
+  return true;
+}
+
+// Undoes the levels from the lowest whose decision the witness does not keep: propagation from the
+// decisions below, which the witness keeps, only sets literals the witness makes true.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::trim_to_witness() noexcept {
+  for (std::int32_t level = 0; level < decision_level_; ++level) {
+    const literal d = trail_[level_starts_[level]];
+    if (witness_[to_int(get_var(d))] != (is_positive(d) ? 1 : 0)) {
+      unassign_all(level);
+      return;
+    }
+  }
 }
 
 // The assumptions are decided before any in-order decision, and every jump below one of them undoes
@@ -124,7 +170,7 @@ bool dpll<user_context, check>::search_state::assumptions_refuted() {
 // in order, up to the first that is no longer possible.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excursion_end {
+auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
   assumptions_.clear();
   if (keep_trail) {
     for (std::int32_t level = 0; level < decision_level_; ++level) assumptions_.append(trail_[level_starts_[level]]);
@@ -176,6 +222,10 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail) -> excu
         break;
       }
       continue;
+    }
+    if (conflicts_ >= conflict_cap) {
+      end = excursion_end::capped;
+      break;
     }
     if (conflicts_ >= restart_at) {
       ++stats_.restarts;

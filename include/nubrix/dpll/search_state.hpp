@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/internal_formula.hpp>
@@ -180,11 +181,16 @@ class dpll<user_context, check>::search_state {
   // --- decisions by activity (activity.hpp) ---
   // Until every variable up to min_vars is set: false when there is no model.
   bool assign_all();
-  // How an excursion ended.
-  enum class excursion_end : std::uint8_t { witness, refuted, no_model };
+  // How an excursion ended; `capped`: it reached its conflict cap first.
+  enum class excursion_end : std::uint8_t { witness, refuted, no_model, capped };
   // Searches by activity, with restarts, for a model that keeps the in-order decisions now on the
-  // trail (none when `keep_trail` is false); see activity.hpp.
-  excursion_end excursion(bool keep_trail);
+  // trail (none when `keep_trail` is false), until conflicts_ reaches conflict_cap; see activity.hpp.
+  excursion_end excursion(bool keep_trail, std::int64_t conflict_cap = std::numeric_limits<std::int64_t>::max());
+  // The preferred search's turn with a witness: until every variable up to min_vars is set (true),
+  // there is no model (false), or an excursion reaches its cap (true, with `stuck` set).
+  bool witness_turn(bool& stuck);
+  // Undoes the levels from the lowest whose decision the witness does not keep.
+  void trim_to_witness() noexcept;
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
   void refute(const conflict& c);
   // Makes learnt_ a clause of the search at level 0; false when that leaves no model.
@@ -336,8 +342,12 @@ class dpll<user_context, check>::search_state {
   std::int64_t conflicts_ = 0;           // conflicts analysed so far
   std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
   std::int64_t reduction_step_ = 2000;   // conflicts between two reductions; grows by 300 each time
-  std::int64_t in_order_budget_ = 2000;  // the preferred search decides in order alone until this
-                                         // many conflicts, then with a witness
+  // The preferred search's turns: in order alone, then with a witness, and so on.
+  std::int64_t turn_end_ = 2000;         // conflicts_ at which the present turn in order alone ends
+  std::int64_t in_order_turn_ = 2000;    // conflicts of the last turn in order alone; doubles each turn
+  std::int64_t excursion_cap_ = 8000;    // conflicts an excursion may take in this turn; doubles each turn
+  std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
+                                                                           // with a witness ended at
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;  // m's entries
