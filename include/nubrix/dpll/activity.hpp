@@ -45,16 +45,15 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::assign_all() {
   if (policy_ == search_policy::any_model) return excursion(false) != excursion_end::no_model;
-  const auto open = [this] { return unassigned_left_ > 0 && first_unset_ <= min_vars_; };
   const bool turns = policy_ == search_policy::preferred;
   for (;;) {
-    while (open() && !(turns && conflicts_ >= turn_end_)) {
+    while (undecided() && !(turns && conflicts_ >= turn_end_)) {
       if (!place_assumptions()) return false;
-      if (!open()) break;
+      if (!undecided()) break;
       decide();
       if (!propagate_and_learn()) return false;
     }
-    if (!open()) break;
+    if (!undecided()) break;
     if (activity_ == nullptr) enable_activity();
     // The witness must agree with the trail again; without one, the excursions take up the
     // decisions where the last turn with a witness left them, not the deeper ones made since.
@@ -77,9 +76,9 @@ bool dpll<user_context, check>::search_state::assign_all() {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
-  while (unassigned_left_ > 0 && first_unset_ <= min_vars_) {
+  while (undecided()) {
     if (!place_assumptions()) return false;
-    if (unassigned_left_ == 0 || first_unset_ > min_vars_) break;
+    if (!undecided()) break;
     if (have_witness_) {
       const variable v = decisions::first_unassigned(m_, first_unset_);
       assert(to_int(v) != 0);

@@ -181,6 +181,8 @@ class dpll<user_context, check>::search_state {
   // --- decisions by activity (activity.hpp) ---
   // Until every variable up to min_vars is set: false when there is no model.
   bool assign_all();
+  // Whether a variable up to min_vars is still unset.
+  bool undecided() const noexcept { return unassigned_left_ > 0 && first_unset_ <= min_vars_; }
   // How an excursion ended; `capped`: it reached its conflict cap first.
   enum class excursion_end : std::uint8_t { witness, refuted, no_model, capped };
   // Searches by activity, with restarts, for a model that keeps the in-order decisions now on the
