@@ -163,14 +163,20 @@ struct dpll<user_context, check>::internal_formula {
   // The watch list of literal l, for l in first .. last.
   watch_list& occurs_list(literal l) noexcept;
 
-  // Appends w to `list`, growing a full list by half: a search moves entries between lists all the
-  // time, and lists grown twice over would hold much more than they use.
-  static void append_to(watch_list& list, watcher w) {
-    if (list.size == list.capacity && list.capacity < watch_list::max_capacity)
-      list.reserve(static_cast<std::int32_t>(
-          std::min<std::int64_t>(std::int64_t{list.capacity} + list.capacity / 2 + 4, watch_list::max_capacity)));
-    list.append(w);
+  // Appends e to v, growing a full v by 1/share of its capacity (a few elements at least) where a
+  // plain append would double it: watch lists (share 2), between which a search moves entries all
+  // the time, and the caller's formula (share 8), which gains only the clauses kept for good.
+  template <typename vector>
+  static void append_grown(vector& v, typename vector::element_type e, std::int32_t share) {
+    if (v.size == v.capacity && v.capacity < vector::max_capacity)
+      v.reserve(static_cast<std::int32_t>(
+          std::min<std::int64_t>(std::int64_t{v.capacity} + v.capacity / share + 4, vector::max_capacity)));
+    v.append(e);
   }
+  // Calls f(list, entry) for each watch list of c (two or more entries) and the entry that belongs
+  // there; see append_watcher.
+  template <typename visit>
+  void for_each_watch(literal_array_access c, visit f);
   // Adds the entries that watch c (two or more entries): its first two literals, both literals of a
   // binary clause, or every -v of an at-most-one range. Entries appended before a failure stay.
   void append_watcher(literal_array_access c);

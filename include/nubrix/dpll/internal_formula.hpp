@@ -39,7 +39,8 @@ auto dpll<user_context, check>::internal_formula::occurs_list(literal l) noexcep
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
+template <typename visit>
+void dpll<user_context, check>::internal_formula::for_each_watch(literal_array_access c, visit f) {
   assert(c.length() >= 2);
   const literal* lits = c.data();
   array_bounds* const block = c.bounds();
@@ -48,14 +49,18 @@ void dpll<user_context, check>::internal_formula::append_watcher(literal_array_a
     const watcher w{literal{0}, 0, block};
     const std::int64_t from = to_int(lits[1]);
     const std::int64_t to = to_int(lits[c.length() - 1]);
-    for (std::int64_t lit = from; lit <= to; ++lit) append_to(occurs_list(-variable{static_cast<std::int32_t>(lit)}), w);
-  } else if (c.length() == 2) {
-    append_to(occurs_list(lits[0]), watcher{lits[1], 0, block});
-    append_to(occurs_list(lits[1]), watcher{lits[0], 0, block});
+    for (std::int64_t lit = from; lit <= to; ++lit) f(occurs_list(-variable{static_cast<std::int32_t>(lit)}), w);
   } else {
-    append_to(occurs_list(lits[0]), watcher{lits[1], 2, block});
-    append_to(occurs_list(lits[1]), watcher{lits[0], 2, block});
+    const std::int32_t next = c.length() == 2 ? 0 : 2;
+    f(occurs_list(lits[0]), watcher{lits[1], next, block});
+    f(occurs_list(lits[1]), watcher{lits[0], next, block});
   }
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
+  for_each_watch(c, [](watch_list& list, watcher w) { append_grown(list, w, 2); });
 }
 
 // Each list's size counts its entries first, then its block is allocated for exactly that many.
@@ -65,16 +70,7 @@ void dpll<user_context, check>::internal_formula::reserve_watchers(const formula
                                                                    const formulas::formula& more) {
   for (const formulas::formula* f : {&counted, &more}) {
     for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
-      const literal_array_access c = f->get(i);
-      const literal* lits = c.data();
-      if (c.length() < 2) continue;
-      if (lits[0] == literal{0}) {
-        for (std::int64_t v = to_int(lits[1]); v <= to_int(lits[c.length() - 1]); ++v)
-          ++occurs_list(-variable{static_cast<std::int32_t>(v)}).size;
-      } else {
-        ++occurs_list(lits[0]).size;
-        ++occurs_list(lits[1]).size;
-      }
+      if (f->get(i).length() >= 2) for_each_watch(f->get(i), [](watch_list& list, watcher) { ++list.size; });
     }
   }
   const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
@@ -98,11 +94,7 @@ void dpll<user_context, check>::internal_formula::append_clause(literal_array_ac
   try {
     // The caller's formula is usually large and gains only the few clauses kept for good: it grows by
     // an eighth, where doubling would leave most of a second copy of its vector unused.
-    if (clauses.size == clauses.capacity && clauses.capacity < formulas::formula::max_capacity) {
-      const std::int64_t grown = std::int64_t{clauses.capacity} + clauses.capacity / 8 + 16;
-      clauses.reserve(static_cast<std::int32_t>(std::min<std::int64_t>(grown, formulas::formula::max_capacity)));
-    }
-    clauses.append(c);
+    append_grown(clauses, c, 8);
   } catch (...) {
     free(c);
     throw;

@@ -94,7 +94,7 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
         lits[1] = lits[k];
         lits[k] = now_false;
         kept.next = k + 1 < n ? k + 1 : 2;
-        internal_formula::append_to(watches_[to_int(lits[1])], kept);
+        internal_formula::append_grown(watches_[to_int(lits[1])], kept, 2);
         continue;
       }
       *write++ = kept;
