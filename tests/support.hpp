@@ -222,6 +222,10 @@ struct access {
     const auto& w = f->occurs_list(literal{l});
     for (std::int32_t j = 1; j <= w.length(); ++j)
       out.emplace_back(to_int(w.get(j).blit), w.get(j).next, numbers_of(literal_array_access(w.get(j).clause)));
+    // A binary clause (l other) as the entry it would have: the other literal, no position.
+    const auto& implied = f->implications(literal{l});
+    for (std::int32_t j = 1; j <= implied.length(); ++j)
+      out.emplace_back(to_int(implied.get(j)), 0, entry{l, to_int(implied.get(j))});
     return out;
   }
   literal_array_access clause(std::int32_t i) { return f->clauses.get(i); }
@@ -232,7 +236,7 @@ struct access {
   std::int32_t decision_level() { return s->decision_level_; }
   std::int32_t level(std::int32_t v) { return s->level_of(variable{v}); }
   literal_array_access antecedent(std::int32_t v) {
-    array_bounds* const r = s->reason_of(variable{v});
+    array_bounds* const r = s->vars_[v].reason;
     return r == nullptr ? literal_array_access{} : literal_array_access(r);
   }
   // The literals on the trail not yet propagated.

@@ -50,7 +50,7 @@ TEST_F(internal_formula_test, entries_by_kind) {
   EXPECT_EQ(a.list(2), (triples{{1, 2, {1, 2, 3}}}));
   EXPECT_EQ(a.list(3), triples{});
   EXPECT_EQ(a.list(4), (triples{{-7, 0, {4, -7}}}));
-  EXPECT_EQ(a.list(-7), (triples{{4, 0, {4, -7}}}));
+  EXPECT_EQ(a.list(-7), (triples{{4, 0, {-7, 4}}}));
   for (const std::int32_t l : {-3, -4, -5}) EXPECT_EQ(a.list(l), (triples{{0, 0, {0, 3, 5}}})) << l;
   EXPECT_EQ(a.list(5), triples{});
   EXPECT_EQ(a.list(-6), triples{}) << "a range from 6 down to 4 is empty";

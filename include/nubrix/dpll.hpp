@@ -1,8 +1,8 @@
 // The generic conflict-driven solver, instantiated with a theory.
 //
 // The search decides the lowest unset variable true first and propagates through two watched
-// literals per long clause (binary clauses and at-most-one constraints are propagated from their
-// watch entries alone). Each conflict yields its first-UIP clause, found by walking the trail back
+// literals per long clause (binary clauses from lists of implied literals, at-most-one constraints
+// from their watch entries alone). Each conflict yields its first-UIP clause, found by walking the trail back
 // from the conflict and resolving on the literals of the conflict level until one is left; the
 // clause is minimised (literals implied by the others are removed, recursively), the search jumps
 // to the highest level among its other literals and asserts its literal of the conflict level.
@@ -108,16 +108,18 @@ class dpll {
   // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
   // falsity makes propagation look at it.
   struct watcher {
-    literal blit;          // long clause: a literal whose truth shows it satisfied; binary: the other
-                           // literal; at-most-one: 0
+    literal blit;          // long clause: a literal whose truth shows it satisfied; at-most-one: 0
     std::int32_t next;     // long clause: the position (from 0) where the search for a new watch
-                           // resumes, 2 .. length - 1; 0 for a binary clause and an at-most-one range
+                           // resumes, 2 .. length - 1; 0 for an at-most-one range
     array_bounds* clause;  // the clause block, shared: entries never own it
   };
   static_assert(sizeof(watcher) == 16);
 
   using watcher_vectors = vectors::instance<watcher>;
   using watch_list = typename watcher_vectors::vector;
+  // The other literals of the binary clauses of a literal: when it becomes false, each must be true.
+  // A quarter of a watch entry, and never moved, so most formulas' lists are mostly these.
+  using implication_list = typename internals::literal_vectors::vector;
 
   // A learnt clause that may be released again, with what decides whether it is kept.
   struct learnt_record {
@@ -139,8 +141,8 @@ class dpll {
   class search_state;
 };
 
-// Every clause the search knows, and one watch list per literal first .. last. One allocation holds
-// the record and, right after it, all its list records.
+// Every clause the search knows, and one watch list and one implication list per literal first ..
+// last. One allocation holds the record and, right after it, all its list records.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 struct dpll<user_context, check>::internal_formula {
@@ -162,6 +164,8 @@ struct dpll<user_context, check>::internal_formula {
 
   // The watch list of literal l, for l in first .. last.
   watch_list& occurs_list(literal l) noexcept;
+  // The implication list of literal l (the binary clauses that hold it), for l in first .. last.
+  implication_list& implications(literal l) noexcept;
 
   // Appends e to v, growing a full v by 1/share of its capacity (a few elements at least) where a
   // plain append would double it: watch lists (share 2), between which a search moves entries all
@@ -173,16 +177,17 @@ struct dpll<user_context, check>::internal_formula {
           std::min<std::int64_t>(std::int64_t{v.capacity} + v.capacity / share + 4, vector::max_capacity)));
     v.append(e);
   }
-  // Calls f(list, entry) for each watch list of c (two or more entries) and the entry that belongs
-  // there; see append_watcher.
+  // Calls f(list, entry) for each watch or implication list of c (two or more entries) and the entry
+  // that belongs there; see append_watcher.
   template <typename visit>
   void for_each_watch(literal_array_access c, visit f);
-  // Adds the entries that watch c (two or more entries): its first two literals, both literals of a
-  // binary clause, or every -v of an at-most-one range. Entries appended before a failure stay.
+  // Adds the entries that watch c (two or more entries): its first two literals, each literal of a
+  // binary clause in the implication list of the other, or every -v of an at-most-one range.
+  // Entries appended before a failure stay.
   void append_watcher(literal_array_access c);
-  // Sizes the watch lists, all empty, for the append_watcher calls of the entries of two or more
-  // literals of `counted` and `more`, which are to follow: lists grown by doubling would hold about a
-  // third more than they need. Raises std::bad_alloc with every list empty again.
+  // Sizes the watch and implication lists, all empty, for the append_watcher calls of the entries of
+  // two or more literals of `counted` and `more`, which are to follow: lists grown by doubling would
+  // hold about a third more than they need. Raises std::bad_alloc with every list empty again.
   void reserve_watchers(const formulas::formula& counted,
                         const formulas::formula& more = formulas::clause_vectors::empty_vector);
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more
@@ -195,11 +200,13 @@ struct dpll<user_context, check>::internal_formula {
   // Releases every clause and the clause block (consuming the caller's formula), every learnt
   // clause and its list, then every watch list.
   void destroy() noexcept;
-  // Releases the blocks of the watch lists only.
+  // Releases the blocks of the watch and implication lists only.
   void destroy_watch_lists() noexcept;
 
  private:
   watch_list* lists() noexcept;
+  implication_list* implication_lists() noexcept;
+  std::int64_t literal_count() const noexcept { return std::int64_t{to_int(last)} - to_int(first) + 1; }
 };
 
 }  // namespace nubrix

@@ -135,7 +135,7 @@ bool dpll<user_context, check>::search_state::place_assumptions() {
         if (decision_level_ == 0) {
           learnt_.append(-p);
         } else {
-          refute(conflict{conflict::kind::pair, nullptr, p, p});
+          refute(conflict{conflict::kind::assumption, nullptr, p});
         }
         assumptions_refuted();
         return false;
@@ -214,7 +214,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
         const literal p = assumptions_.e[i];
         if (val(p) == variable_value::unset) assign(p, nullptr);
         refuted = val(p) == variable_value::false_;
-        if (refuted) refute(conflict{conflict::kind::pair, nullptr, p, p});
+        if (refuted) refute(conflict{conflict::kind::assumption, nullptr, p});
       }
       if (refuted) {
         end = excursion_end::refuted;
@@ -265,7 +265,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
 }
 
 // Derives into learnt_ the clause that negates the assumptions on which the conflict `c` at level 1
-// depends. A conflict `pair` of one literal p twice stands for "assumption p is false".
+// depends.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::refute(const conflict& c) {
@@ -284,9 +284,12 @@ void dpll<user_context, check>::search_state::refute(const conflict& c) {
       break;
     }
     case conflict::kind::pair:
-      if (c.first == c.second) learnt_.append(-c.first);
       mark_literal(c.first);
       mark_literal(c.second);
+      break;
+    case conflict::kind::assumption:
+      learnt_.append(-c.first);
+      mark_literal(c.first);
       break;
     default:
       assert(false);
@@ -294,7 +297,7 @@ void dpll<user_context, check>::search_state::refute(const conflict& c) {
   for (std::int32_t i = trail_size_ - 1; i >= level_starts_[0]; --i) {
     const variable v = get_var(trail_[i]);
     if (marks_[to_int(v)] == 0) continue;
-    if (reason_of(v) == nullptr) {
+    if (!forced(v)) {
       learnt_.append(-trail_[i]);
     } else {
       for_each_reason_literal(v, mark_literal);

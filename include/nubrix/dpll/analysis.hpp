@@ -15,10 +15,10 @@ requires theory::check_operation<check, user_context>
 template <typename function>
 void dpll<user_context, check>::search_state::for_each_reason_literal(variable var, function fn) const {
   const var_record& r = vars_[to_int(var)];
-  assert(r.reason != nullptr);
-  if (to_int(r.cause) != 0) {
-    // Forced false by an at-most-one range because the range's variable `cause` is true.
-    fn(-r.cause);
+  assert(forced(var));
+  if (r.because != literal{0}) {
+    // Forced by a binary clause, or false by an at-most-one range whose other variable is true.
+    fn(r.because);
     return;
   }
   const literal* const lits = clause_literals(r.reason);
@@ -70,6 +70,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
       for (std::int32_t level = 0; level < decision_level_; ++level) add(-trail_[level_starts_[level]]);
       break;
     case conflict::kind::none:
+    case conflict::kind::assumption:
       assert(false);
       break;
   }
@@ -101,7 +102,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
   std::int32_t kept = 1;
   for (std::int32_t i = 1; i < learnt_.size; ++i) {
     const literal l = learnt_.e[i];
-    if (reason_of(get_var(l)) == nullptr || !redundant(l, levels)) learnt_.e[kept++] = l;
+    if (!forced(get_var(l)) || !redundant(l, levels)) learnt_.e[kept++] = l;
   }
   learnt_.size = kept;
   clear_marks();
@@ -138,7 +139,7 @@ bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t
       const variable w = get_var(q);
       const std::int32_t level = level_of(w);
       if (marks_[to_int(w)] != 0 || level == 0) return true;
-      if (reason_of(w) == nullptr || (levels & (1U << (level & 31))) == 0) {
+      if (!forced(w) || (levels & (1U << (level & 31))) == 0) {
         implied = false;
         return false;
       }

@@ -9,13 +9,14 @@
 
 namespace nubrix {
 
-// Takes the literals of the trail in order and walks the watch list of the negation of each, the
-// literal that has just become false. An entry of a long clause is passed over when its blocking
-// literal is true; otherwise the false literal goes to the clause's second position and a true or
-// unset replacement takes over its watch, or the clause is unit (its first literal is assigned) or
-// violated (conflict). Binary clauses are handled from the entry alone, at-most-one ranges from the
-// entry and the values of their range; neither ever moves. The list is compacted as it is walked,
-// so leaving an entry costs nothing.
+// Takes the literals of the trail in order and, for the negation of each, the literal that has just
+// become false, walks its implication list, then its watch list. Each literal implied through a
+// binary clause is assigned, or the clause is violated. An entry of a long clause is passed over
+// when its blocking literal is true; otherwise the false literal goes to the clause's second
+// position and a true or unset replacement takes over its watch, or the clause is unit (its first
+// literal is assigned) or violated (conflict). At-most-one ranges are handled from the entry and
+// the values of their range, and never move. The watch list is compacted as it is walked, so
+// leaving an entry costs nothing.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::propagate() -> conflict {
@@ -23,27 +24,27 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
   while (propagated_ < trail_size_) {
     const literal now_true = trail_[propagated_++];
     const literal now_false = -now_true;
+    conflict found;
+
+    const implication_list& implied = implications_[to_int(now_false)];
+    for (const literal* p = implied.e; p != implied.e + implied.size; ++p) {
+      const variable_value x = val(*p);
+      if (x == variable_value::true_) continue;
+      if (x == variable_value::unset) {
+        assign(*p, nullptr, now_false);
+        continue;
+      }
+      stats_.propagations += propagated_ - start;
+      return conflict{conflict::kind::pair, nullptr, *p, now_false};
+    }
+
     watch_list& list = watches_[to_int(now_false)];
     watcher* read = list.e;
     watcher* write = list.e;
     watcher* const end = list.e + list.size;
-    conflict found;
 
     while (read != end) {
       const watcher w = *read++;
-
-      if (w.next == 0 && w.blit != literal{0}) {
-        // Binary clause: blit is the other literal.
-        *write++ = w;
-        const variable_value x = val(w.blit);
-        if (x == variable_value::true_) continue;
-        if (x == variable_value::unset) {
-          assign(w.blit, w.clause);
-          continue;
-        }
-        found = conflict{conflict::kind::clause, w.clause};
-        break;
-      }
 
       if (w.blit == literal{0}) {
         // At most one of from .. to, and get_var(now_true) has just become true.
@@ -56,7 +57,7 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
           const variable var{v};
           const variable_value x = val(+var);
           if (x == variable_value::unset) {
-            assign(-var, w.clause, cause);
+            assign(-var, w.clause, now_false);
           } else if (x == variable_value::true_ && var != cause) {
             found = conflict{conflict::kind::pair, nullptr, -var, now_false};
             break;

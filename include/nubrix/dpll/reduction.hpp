@@ -29,7 +29,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
 
   const auto locked = [&](array_bounds* c) {
     const literal first = clause_literals(c)[0];
-    return val(first) == variable_value::true_ && reason_of(get_var(first)) == c;
+    return val(first) == variable_value::true_ && vars_[to_int(get_var(first))].reason == c;
   };
   // Mark the clauses to release and list, once each, the variables whose watch lists hold them.
   std::int32_t releasing = 0;

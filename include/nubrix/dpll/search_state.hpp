@@ -78,18 +78,23 @@ class dpll<user_context, check>::search_state {
   // How a variable got its value.
   struct var_record {
     std::int32_t level;    // decision level of the assignment; 0 while unset
-    variable cause;        // forced false by an at-most-one range: the range's true variable, else 0
-    array_bounds* reason;  // the clause or range that forced it; null for a decision or a preset entry
+    literal because;       // forced by a binary clause or an at-most-one range: the false literal that
+                           // forced it (the clause's other one, or -v for the range's true v); else 0
+    array_bounds* reason;  // the clause or range that forced it; null for a decision, a preset entry
+                           // and a binary clause (`because` stands for it)
   };
   static_assert(sizeof(var_record) == 16);
 
-  // What propagation ran into: a clause whose literals are all false, two true variables of one
-  // at-most-one range, or (only from the theory step) the current decisions, all of which the
-  // theory rejected together.
+  // What propagation ran into: a clause whose literals are all false (a binary one as a pair), two
+  // true variables of one at-most-one range, or (only from the theory step) the current decisions,
+  // all of which the theory rejected together. Refuting assumptions also starts from an assumption
+  // found false.
   struct conflict {
-    enum class kind : std::uint8_t { none, clause, pair, decisions } what = kind::none;
+    enum class kind : std::uint8_t { none, clause, pair, decisions, assumption } what = kind::none;
     array_bounds* clause = nullptr;  // kind::clause: the violated clause
-    literal first{0}, second{0};     // kind::pair: the negations of the two true variables
+    literal first{0}, second{0};     // kind::pair: two false literals, the clause violated (for a
+                                     // range, the negations of its two true variables);
+                                     // kind::assumption: the assumption, in first
     explicit operator bool() const noexcept { return what != kind::none; }
   };
 
@@ -112,7 +117,11 @@ class dpll<user_context, check>::search_state {
 
   // --- assignment ---
   std::int32_t level_of(variable v) const noexcept { return vars_[to_int(v)].level; }
-  array_bounds* reason_of(variable v) const noexcept { return vars_[to_int(v)].reason; }
+  // Whether v was forced (by a clause or range of the search), rather than decided or preset.
+  bool forced(variable v) const noexcept {
+    const var_record& r = vars_[to_int(v)];
+    return r.reason != nullptr || r.because != literal{0};
+  }
   variable_value& value(variable v) noexcept { return values_[to_int(v) - value_base_]; }
 
   // The value of literal x: the value of its variable, with true and false exchanged when x < 0.
@@ -121,11 +130,11 @@ class dpll<user_context, check>::search_state {
 
   // Makes literal l true at the current level with the given reason (null for a decision) and puts
   // it on the trail, where propagation will find it. Its variable must be unset.
-  void assign(literal l, array_bounds* reason, variable cause = variable{0}) noexcept {
+  void assign(literal l, array_bounds* reason, literal because = literal{0}) noexcept {
     const variable var = get_var(l);
     assert(value(var) == variable_value::unset);
     set_value(var, is_positive(l) ? variable_value::true_ : variable_value::false_);
-    vars_[to_int(var)] = var_record{decision_level_, cause, reason};
+    vars_[to_int(var)] = var_record{decision_level_, because, reason};
     trail_[trail_size_++] = l;
     --unassigned_left_;
   }
@@ -356,6 +365,7 @@ class dpll<user_context, check>::search_state {
   std::int32_t value_base_ = 1;       // m's first index: variable v is values_[v - value_base_]
   std::int32_t last_ = 0;             // m's last index, the highest variable
   watch_list* watches_ = nullptr;     // watch list of literal 0 in f: list of l is watches_[l]
+  implication_list* implications_ = nullptr;  // the same for the implication lists
 };
 
 template <typename user_context, auto check>
@@ -365,11 +375,14 @@ void dpll<user_context, check>::search_state::start() {
   last_ = m_.last();
   values_ = m_.data();
   first_unset_ = variable{m_.first()};
-  if (last_ >= 1 && m_.first() <= last_) watches_ = &f_.occurs_list(literal{0});
+  if (last_ >= 1 && m_.first() <= last_) {
+    watches_ = &f_.occurs_list(literal{0});
+    implications_ = &f_.implications(literal{0});
+  }
 
   const auto slots = static_cast<std::size_t>(last_ < 0 ? 0 : last_) + 1;  // variables 0 .. last
   vars_ = static_cast<var_record*>(internals::allocate(slots * sizeof(var_record)));
-  for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, variable{0}, nullptr};
+  for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, literal{0}, nullptr};
   trail_ = static_cast<literal*>(internals::allocate(slots * sizeof(literal)));
   level_starts_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
   marks_ = static_cast<std::uint8_t*>(internals::allocate(slots));

@@ -185,7 +185,7 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
     } else if (is_at_most_one(at)) {
       const literal* const lits = at.data();
       for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[at.length() - 1])); ++v)
-        if (value(variable{v}) == variable_value::unset) assign(-variable{v}, at.bounds(), get_var(worst.lit));
+        if (value(variable{v}) == variable_value::unset) assign(-variable{v}, at.bounds(), -get_var(worst.lit));
     } else {
       assign(worst.lit, at.bounds());
     }
