@@ -223,9 +223,7 @@ struct access {
     for (std::int32_t j = 1; j <= w.length(); ++j)
       out.emplace_back(to_int(w.get(j).blit), w.get(j).next, numbers_of(literal_array_access(w.get(j).clause)));
     // A binary clause (l other) as the entry it would have: the other literal, no position.
-    const auto& implied = f->implications(literal{l});
-    for (std::int32_t j = 1; j <= implied.length(); ++j)
-      out.emplace_back(to_int(implied.get(j)), 0, entry{l, to_int(implied.get(j))});
+    for (const literal other : f->implications(literal{l})) out.emplace_back(to_int(other), 0, entry{l, to_int(other)});
     return out;
   }
   literal_array_access clause(std::int32_t i) { return f->clauses.get(i); }

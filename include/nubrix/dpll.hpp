@@ -118,8 +118,54 @@ class dpll {
   using watcher_vectors = vectors::instance<watcher>;
   using watch_list = typename watcher_vectors::vector;
   // The other literals of the binary clauses of a literal: when it becomes false, each must be true.
-  // A quarter of a watch entry, and never moved, so most formulas' lists are mostly these.
-  using implication_list = typename internals::literal_vectors::vector;
+  // An entry is a quarter of a watch entry and never moves, and the list itself is one pointer: its
+  // block starts with the size and the capacity, and there is no block while it is empty.
+  class implication_list {
+   public:
+    const literal* begin() const noexcept { return e_; }
+    const literal* end() const noexcept { return e_ == nullptr ? e_ : e_ + header()[0]; }
+    std::int32_t size() const noexcept { return e_ == nullptr ? 0 : header()[0]; }
+    // Makes room for exactly n literals in an empty list. Raises std::bad_alloc, the list unchanged.
+    void reserve(std::int32_t n) {
+      assert(size() == 0 && n > 0);
+      set_block(resized(block_bytes(n)), 0, n);
+    }
+    // Appends l, growing a full block by half. Raises std::bad_alloc, the list unchanged.
+    void append(literal l) {
+      const std::int32_t n = size();
+      const std::int32_t capacity = e_ == nullptr ? 0 : header()[1];
+      if (n == capacity) {
+        if (capacity == std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
+        const std::int32_t grown = static_cast<std::int32_t>(std::min<std::int64_t>(
+            std::int64_t{capacity} + capacity / 2 + 4, std::numeric_limits<std::int32_t>::max()));
+        set_block(resized(block_bytes(grown)), n, grown);
+      }
+      e_[n] = l;
+      header()[0] = n + 1;
+    }
+    // Releases the block, if any; the list must not be used again.
+    void destroy() noexcept {
+      if (e_ != nullptr) internals::release(header());
+    }
+
+   private:
+    static std::size_t block_bytes(std::int32_t capacity) noexcept {
+      return 2 * sizeof(std::int32_t) + static_cast<std::size_t>(capacity) * sizeof(literal);
+    }
+    std::int32_t* header() const noexcept { return reinterpret_cast<std::int32_t*>(e_) - 2; }
+    void* resized(std::size_t bytes) const {
+      return e_ == nullptr ? internals::allocate(bytes) : internals::reallocate(header(), bytes);
+    }
+    void set_block(void* block, std::int32_t size, std::int32_t capacity) noexcept {
+      auto* const h = static_cast<std::int32_t*>(block);
+      h[0] = size;
+      h[1] = capacity;
+      e_ = reinterpret_cast<literal*>(h + 2);
+    }
+
+    literal* e_ = nullptr;
+  };
+  static_assert(sizeof(implication_list) == sizeof(void*));
 
   // A learnt clause that may be released again, with what decides whether it is kept.
   struct learnt_record {

@@ -2,6 +2,9 @@
 #ifndef NUBRIX_DPLL_INTERNAL_FORMULA_HPP
 #define NUBRIX_DPLL_INTERNAL_FORMULA_HPP
 
+#include <cstring>
+#include <memory>
+
 #include <nubrix/dpll.hpp>
 
 namespace nubrix {
@@ -79,7 +82,11 @@ void dpll<user_context, check>::internal_formula::for_each_watch(literal_array_a
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_watcher(literal_array_access c) {
-  for_each_watch(c, [](auto& list, auto entry) { append_grown(list, entry, 2); });
+  struct {
+    void operator()(watch_list& list, watcher w) const { append_grown(list, w, 2); }
+    void operator()(implication_list& list, literal l) const { list.append(l); }
+  } append;
+  for_each_watch(c, append);
 }
 
 // Each list's size counts its entries first, then its block is allocated for exactly that many.
@@ -87,31 +94,39 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::reserve_watchers(const formulas::formula& counted,
                                                                    const formulas::formula& more) {
+  // Watch lists count in their size; implication lists, a pointer each, in a table of their own.
+  const std::int64_t literals = literal_count() > 0 ? literal_count() : 0;
+  const std::unique_ptr<std::int32_t, decltype(&internals::release)> counts(
+      static_cast<std::int32_t*>(internals::allocate(static_cast<std::size_t>(literals + 1) * sizeof(std::int32_t))),
+      &internals::release);
+  std::int32_t* const implied_counts = counts.get();
+  std::memset(implied_counts, 0, static_cast<std::size_t>(literals) * sizeof(std::int32_t));
+  struct {
+    std::int32_t* implied_counts;
+    implication_list* implied;
+    void operator()(watch_list& list, watcher) const { ++list.size; }
+    void operator()(implication_list& list, literal) const { ++implied_counts[&list - implied]; }
+  } count{implied_counts, implication_lists()};
   for (const formulas::formula* f : {&counted, &more}) {
     for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
-      if (f->get(i).length() >= 2) for_each_watch(f->get(i), [](auto& list, auto) { ++list.size; });
+      if (f->get(i).length() >= 2) for_each_watch(f->get(i), count);
     }
   }
-  const auto reserve_counted = [count = literal_count()](auto* all) {
-    std::int64_t i = 0;
-    try {
-      for (; i < count; ++i) {
-        const std::int32_t n = all[i].size;
-        all[i].size = 0;
-        if (n > 0) all[i].reserve(n);
-      }
-    } catch (...) {
-      for (; i < count; ++i) all[i].size = 0;
-      throw;
-    }
-  };
+  const std::int64_t n = literal_count();
+  watch_list* const watches = lists();
+  std::int64_t i = 0;
   try {
-    reserve_counted(lists());
+    for (; i < n; ++i) {
+      const std::int32_t k = watches[i].size;
+      watches[i].size = 0;
+      if (k > 0) watches[i].reserve(k);
+    }
+    for (i = 0; i < n; ++i)
+      if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
   } catch (...) {
-    for (std::int64_t i = 0; i < literal_count(); ++i) implication_lists()[i].size = 0;
+    for (; i < n; ++i) watches[i].size = 0;
     throw;
   }
-  reserve_counted(implication_lists());
 }
 
 template <typename user_context, auto check>

@@ -27,7 +27,7 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
     conflict found;
 
     const implication_list& implied = implications_[to_int(now_false)];
-    for (const literal* p = implied.e; p != implied.e + implied.size; ++p) {
+    for (const literal* p = implied.begin(); p != implied.end(); ++p) {
       const variable_value x = val(*p);
       if (x == variable_value::true_) continue;
       if (x == variable_value::unset) {
