@@ -31,6 +31,7 @@
 #ifndef NUBRIX_DPLL_HPP
 #define NUBRIX_DPLL_HPP
 
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -252,7 +253,10 @@ struct dpll<user_context, check>::internal_formula {
  private:
   watch_list* lists() noexcept;
   implication_list* implication_lists() noexcept;
-  std::int64_t literal_count() const noexcept { return std::int64_t{to_int(last)} - to_int(first) + 1; }
+  // The number of literals first .. last, each with a watch list and an implication list.
+  std::int64_t literal_count() const noexcept {
+    return std::max<std::int64_t>(std::int64_t{to_int(last)} - to_int(first) + 1, 0);
+  }
 };
 
 }  // namespace nubrix

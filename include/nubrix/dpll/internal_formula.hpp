@@ -39,7 +39,7 @@ auto dpll<user_context, check>::internal_formula::lists() noexcept -> watch_list
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::internal_formula::implication_lists() noexcept -> implication_list* {
-  return reinterpret_cast<implication_list*>(lists() + (literal_count() > 0 ? literal_count() : 0));
+  return reinterpret_cast<implication_list*>(lists() + literal_count());
 }
 
 template <typename user_context, auto check>
@@ -95,7 +95,7 @@ requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::reserve_watchers(const formulas::formula& counted,
                                                                    const formulas::formula& more) {
   // Watch lists count in their size; implication lists, a pointer each, in a table of their own.
-  const std::int64_t literals = literal_count() > 0 ? literal_count() : 0;
+  const std::int64_t literals = literal_count();
   const std::unique_ptr<std::int32_t, decltype(&internals::release)> counts(
       static_cast<std::int32_t*>(internals::allocate(static_cast<std::size_t>(literals + 1) * sizeof(std::int32_t))),
       &internals::release);
@@ -121,12 +121,12 @@ void dpll<user_context, check>::internal_formula::reserve_watchers(const formula
       watches[i].size = 0;
       if (k > 0) watches[i].reserve(k);
     }
-    for (i = 0; i < n; ++i)
-      if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
   } catch (...) {
     for (; i < n; ++i) watches[i].size = 0;
     throw;
   }
+  for (i = 0; i < n; ++i)
+    if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
 }
 
 template <typename user_context, auto check>
