@@ -376,6 +376,37 @@ TEST_F(cli_test, ladders_answer_as_the_pairwise_clauses_did) {
   EXPECT_GT(models, 100);
 }
 
+// The model is checked against a copy of the formula packed a number in one to three bytes here:
+// formulas over variables spread across those sizes answer as the same formulas renumbered 1 .. 10,
+// whose greatest model an order-preserving renumbering keeps.
+TEST_F(cli_test, spread_variable_numbers_answer_as_their_renumbering) {
+  generators::random rng(77);
+  const std::int32_t spread[] = {1, 2, 3, 70, 71, 200, 9000, 9001, 20000, 20001};
+  for (int round = 0; round < 60; ++round) {
+    std::string sparse, dense;
+    const std::uint64_t lines = 1 + rng.below(12);
+    for (std::uint64_t n = lines; n > 0; --n) {
+      for (std::uint64_t k = 1 + rng.below(3); k > 0; --k) {
+        const auto i = static_cast<std::int32_t>(rng.below(10));
+        const std::int32_t sign = rng.below(2) == 0 ? -1 : 1;
+        sparse += std::to_string(sign * spread[i]) + " ";
+        dense += std::to_string(sign * (i + 1)) + " ";
+      }
+      sparse += "0\n";
+      dense += "0\n";
+    }
+    SCOPED_TRACE(::testing::Message() << "round " << round << "\n" << dense);
+    const outcome spread_out = run_here({}, "p cnf 20001 " + std::to_string(lines) + "\n" + sparse);
+    const outcome dense_out = run_here({}, "p cnf 10 " + std::to_string(lines) + "\n" + dense);
+    ASSERT_EQ(spread_out.err, "");
+    ASSERT_EQ(spread_out.status, dense_out.status);
+    const std::set<std::int64_t> spread_model = model_up_to(spread_out.out, 20001);
+    const std::set<std::int64_t> dense_model = model_up_to(dense_out.out, 10);
+    for (std::int32_t i = 0; i < 10; ++i)
+      ASSERT_EQ(spread_model.count(spread[i]), dense_model.count(i + 1)) << spread[i];
+  }
+}
+
 // Declared variables that occur nowhere cost no memory: they are printed true as they are written.
 TEST_F(cli_test, memory_follows_the_variables_used_not_those_declared) {
   new_probe::reset();
