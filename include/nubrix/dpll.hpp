@@ -2,14 +2,14 @@
 //
 // The search decides the lowest unset variable true first and propagates through two watched
 // literals per long clause (binary clauses from lists of implied literals, at-most-one constraints
-// from their watch entries alone). Each conflict yields its first-UIP clause, found by walking the trail back
-// from the conflict and resolving on the literals of the conflict level until one is left; the
-// clause is minimised (literals implied by the others are removed, recursively), the search jumps
-// to the highest level among its other literals and asserts its literal of the conflict level.
-// Learnt clauses are kept by literal block distance and the less useful half is released at
-// growing intervals. There are no restarts and no activity heuristics, so the model found is the
-// greatest one, variable 1 most significant and true above false: when a variable is set, every
-// decision on the trail is a lower variable set true, and any model that agrees with the
+// from their watch entries alone). Each conflict yields its first-UIP clause, found by walking the
+// trail back from the conflict and resolving on the literals of the conflict level until one is
+// left; the clause is minimised (literals implied by the others are removed, recursively), the
+// search jumps to the highest level among its other literals and asserts its literal of the
+// conflict level. Learnt clauses are kept by literal block distance and the less useful half is
+// released at growing intervals. There are no restarts and no activity heuristics, so the model
+// found is the greatest one, variable 1 most significant and true above false: when a variable is
+// set, every decision on the trail is a lower variable set true, and any model that agrees with the
 // assignment below it agrees with it there too. How the conflicts are analysed only decides how
 // fast the search gets there.
 //
