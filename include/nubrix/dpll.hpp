@@ -118,6 +118,12 @@ class dpll {
 
   using watcher_vectors = vectors::instance<watcher>;
   using watch_list = typename watcher_vectors::vector;
+  // The capacity a full list grows to: 1/share of its capacity more (a few elements at least), within
+  // the limit of 2147483647 elements.
+  static std::int32_t grown_capacity(std::int32_t capacity, std::int32_t share) noexcept {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{capacity} + capacity / share + 4,
+                                                            std::numeric_limits<std::int32_t>::max()));
+  }
   // The other literals of the binary clauses of a literal: when it becomes false, each must be true.
   // An entry is a quarter of a watch entry and never moves, and the list itself is one pointer: its
   // block starts with the size and the capacity, and there is no block while it is empty.
@@ -137,8 +143,7 @@ class dpll {
       const std::int32_t capacity = e_ == nullptr ? 0 : header()[1];
       if (n == capacity) {
         if (capacity == std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
-        const std::int32_t grown = static_cast<std::int32_t>(std::min<std::int64_t>(
-            std::int64_t{capacity} + capacity / 2 + 4, std::numeric_limits<std::int32_t>::max()));
+        const std::int32_t grown = grown_capacity(capacity, 2);
         set_block(resized(block_bytes(grown)), n, grown);
       }
       e_[n] = l;
@@ -219,9 +224,8 @@ struct dpll<user_context, check>::internal_formula {
   // the time, and the caller's formula (share 8), which gains only the clauses kept for good.
   template <typename vector>
   static void append_grown(vector& v, typename vector::element_type e, std::int32_t share) {
-    if (v.size == v.capacity && v.capacity < vector::max_capacity)
-      v.reserve(static_cast<std::int32_t>(
-          std::min<std::int64_t>(std::int64_t{v.capacity} + v.capacity / share + 4, vector::max_capacity)));
+    static_assert(vector::max_capacity == std::numeric_limits<std::int32_t>::max());
+    if (v.size == v.capacity && v.capacity < vector::max_capacity) v.reserve(grown_capacity(v.capacity, share));
     v.append(e);
   }
   // Calls f(list, entry) for each watch or implication list of c (two or more entries) and the entry
