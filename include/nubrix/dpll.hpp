@@ -211,6 +211,10 @@ struct dpll<user_context, check>::internal_formula {
   static internal_formula_access create(const model& m, const formulas::formula& clauses) {
     return m.is_empty() ? create(literal{1}, literal{0}, clauses) : create(-variable{m.last()}, +variable{m.last()}, clauses);
   }
+  // Releases the clauses of two literals and drops them from `clauses` (its block keeps its size):
+  // the implication lists hold all the search needs of them. Only for clauses the search owns, once
+  // their lists are built.
+  void release_binary_clauses() noexcept;
   // Releases the record and its list records, nothing they refer to.
   static void release(internal_formula_access f) noexcept;
 

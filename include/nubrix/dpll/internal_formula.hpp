@@ -131,6 +131,21 @@ void dpll<user_context, check>::internal_formula::reserve_watchers(const formula
 
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::internal_formula::release_binary_clauses() noexcept {
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < clauses.size; ++i) {
+    const literal_array_access c = clauses.e[i];
+    if (c.length() == 2 && c.data()[0] != literal{0}) {
+      free(c);
+    } else {
+      clauses.e[kept++] = c;
+    }
+  }
+  clauses.size = kept;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::append_clause(literal_array_access c) {
   try {
     // The caller's formula is usually large and gains only the few clauses kept for good: it grows by
