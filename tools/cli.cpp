@@ -7,6 +7,7 @@
 // one: a declared variable above them occurs in no clause, so in the preferred model it is true, and
 // it is printed so without a byte of memory of its own.
 #include "cli.hpp"
+#include "formula_image.hpp"
 
 #include <signal.h>
 
@@ -288,99 +289,6 @@ struct owned_formula {
   ~owned_formula() { formulas::free_all(read); }
 };
 
-// A copy of a formula to check the model against, taken before the solve takes the formula over.
-// While the solve runs it is packed: each entry's bounds, then its literals, as variable-length
-// numbers (zigzag, seven bits a byte), about a third of the size of the blocks themselves. Once the
-// solve has released its memory, unpack() lays the blocks out again, one after another in a single
-// allocation, and makes the formula that refers into them.
-class formula_image {
- public:
-  explicit formula_image(const formulas::formula& f) : entries_(f.length()) {
-    std::size_t packed = 0;
-    for_each_number(f, [&](std::int32_t x) { packed += packed_size(x); });
-    packed_ = std::make_unique_for_overwrite<std::uint8_t[]>(packed);
-    std::uint8_t* at = packed_.get();
-    for_each_number(f, [&](std::int32_t x) { at = pack(x, at); });
-    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
-      block_bytes_ += clause_block_size(static_cast<std::size_t>(f.get(i).length()));
-  }
-
-  // The copy as a formula whose entries refer into `blocks`, which owns them; the caller destroys
-  // the formula's vector (formulas::formula::destroy, not free_all).
-  formulas::formula unpack(std::unique_ptr<std::byte[]>& blocks) const {
-    blocks = std::make_unique_for_overwrite<std::byte[]>(block_bytes_);
-    formulas::formula f = formulas::clause_vectors::empty_vector;
-    if (entries_ > 0) f.reserve(entries_);
-    const std::uint8_t* from = packed_.get();
-    std::byte* at = blocks.get();
-    for (std::int32_t i = 0; i < entries_; ++i) {
-      array_bounds bounds{};
-      from = unpack_number(from, bounds.first);
-      from = unpack_number(from, bounds.last);
-      std::memcpy(at, &bounds, sizeof bounds);
-      const literal_array_access c(reinterpret_cast<array_bounds*>(at));
-      for (std::int32_t k = 0; k < c.length(); ++k) {
-        std::int32_t x = 0;
-        from = unpack_number(from, x);
-        c.data()[k] = literal{x};
-      }
-      f.append(c);
-      at += clause_block_size(static_cast<std::size_t>(c.length()));
-    }
-    return f;
-  }
-
- private:
-  // Calls fn with every entry's first and last bound, then each of its literals.
-  template <typename function>
-  static void for_each_number(const formulas::formula& f, function fn) {
-    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
-      const literal_array_access c = f.get(i);
-      fn(c.bounds()->first);
-      fn(c.bounds()->last);
-      for (std::int32_t k = 0; k < c.length(); ++k) fn(to_int(c.data()[k]));
-    }
-  }
-  static std::uint32_t zigzag(std::int32_t x) noexcept {
-    return (static_cast<std::uint32_t>(x) << 1) ^ static_cast<std::uint32_t>(x < 0 ? -1 : 0);
-  }
-  static std::size_t packed_size(std::int32_t x) noexcept {
-    std::size_t n = 1;
-    for (std::uint32_t z = zigzag(x); z >= 0x80; z >>= 7) ++n;
-    return n;
-  }
-  static std::uint8_t* pack(std::int32_t x, std::uint8_t* at) noexcept {
-    std::uint32_t z = zigzag(x);
-    for (; z >= 0x80; z >>= 7) *at++ = static_cast<std::uint8_t>(z | 0x80);
-    *at++ = static_cast<std::uint8_t>(z);
-    return at;
-  }
-  static const std::uint8_t* unpack_number(const std::uint8_t* from, std::int32_t& x) noexcept {
-    std::uint32_t z = 0;
-    for (int shift = 0;; shift += 7) {
-      const std::uint8_t b = *from++;
-      z |= static_cast<std::uint32_t>(b & 0x7f) << shift;
-      if (b < 0x80) break;
-    }
-    x = static_cast<std::int32_t>((z >> 1) ^ (0U - (z & 1)));
-    return from;
-  }
-
-  std::int32_t entries_;
-  std::size_t block_bytes_ = 0;  // the size of the blocks unpacked
-  std::unique_ptr<std::uint8_t[]> packed_;
-};
-
-// Owns the blocks of an unpacked image and the vector of the formula that refers into them.
-struct unpacked_image {
-  std::unique_ptr<std::byte[]> blocks;
-  formulas::formula f;
-  explicit unpacked_image(const formula_image& image) : f(image.unpack(blocks)) {}
-  ~unpacked_image() { f.destroy(); }
-  unpacked_image(const unpacked_image&) = delete;
-  unpacked_image& operator=(const unpacked_image&) = delete;
-};
-
 int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   const auto start = std::chrono::steady_clock::now();
   const bool from_stdin = s.file.empty() || s.file == "-";
@@ -463,9 +371,14 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
     std::fputs("s UNSATISFIABLE\n", out);
     return 20;
   }
-  const unpacked_image copy(image);
-  if (!all) dimacs::settle_auxiliary(copy.f, p, m);
-  const formulas::sat_result verdict = formulas::satisfies(copy.f, m);
+  // The auxiliary variables are settled in one pass over the whole formula; the check needs no more
+  // than a piece at a time, the first entry not satisfied deciding as in one pass.
+  formulas::sat_result verdict = formulas::sat_result::sat;
+  image.for_each_piece(all ? formula_image::piece_budget : std::numeric_limits<std::size_t>::max(), [&](const formulas::formula& f) {
+    if (!all) dimacs::settle_auxiliary(f, p, m);
+    verdict = formulas::satisfies(f, m);
+    return verdict == formulas::sat_result::sat;
+  });
   if (verdict == formulas::sat_result::unknown && !all) {
     if (!s.quiet)
       std::fprintf(out, "c variables above %lld were left open and do not settle every clause\n",
