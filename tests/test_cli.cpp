@@ -24,6 +24,7 @@
 #include <nubrix/dimacs.hpp>
 
 #include "cli.hpp"
+#include "formula_image.hpp"
 #include "generators.hpp"
 #include "new_probe.hpp"
 #include "support.hpp"
@@ -404,6 +405,41 @@ TEST_F(cli_test, spread_variable_numbers_answer_as_their_renumbering) {
     const std::set<std::int64_t> dense_model = model_up_to(dense_out.out, 10);
     for (std::int32_t i = 0; i < 10; ++i)
       ASSERT_EQ(spread_model.count(spread[i]), dense_model.count(i + 1)) << spread[i];
+  }
+}
+
+// The model check lays the packed copy out a piece at a time: for any budget, the pieces give back
+// every entry in order (variables of every packed size included), each piece within the budget but
+// for its last entry, and the walk stops where the check says stop.
+TEST_F(cli_test, the_packed_copy_comes_back_whole_in_pieces) {
+  std::mt19937_64 rng(2026);
+  for (int round = 0; round < 40; ++round) {
+    entries es = random_entries(rng, 30, static_cast<int>(rng() % 200));
+    for (entry& e : es)
+      for (std::size_t k = is_at_most_one(e) ? 1 : 0; k < e.size(); ++k) e[k] *= std::int32_t{1} << (rng() % 26);
+    formulas::formula f = formula_of(es);
+    const cli::formula_image image(f);
+    formulas::free_all(f);
+    for (const std::size_t budget : {std::size_t{1}, std::size_t{40}, std::size_t{1000}, std::size_t{1} << 40}) {
+      entries back;
+      int pieces = 0;
+      const bool whole = image.for_each_piece(budget, [&](const formulas::formula& piece) {
+        std::size_t bytes = 0;
+        for (std::int32_t i = 1; i <= piece.length(); ++i) {
+          EXPECT_LT(bytes, budget) << "an entry after the budget was spent";
+          bytes += clause_block_size(static_cast<std::size_t>(piece.get(i).length()));
+          back.push_back(numbers_of(piece.get(i)));
+        }
+        return ++pieces < 1000000;
+      });
+      ASSERT_TRUE(whole);
+      ASSERT_EQ(back, es) << "budget " << budget;
+      if (es.size() >= 3) {
+        int calls = 0;
+        EXPECT_FALSE(image.for_each_piece(1, [&](const formulas::formula&) { return ++calls < 2; }));
+        EXPECT_EQ(calls, 2);
+      }
+    }
   }
 }
 
