@@ -374,11 +374,12 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   // The auxiliary variables are settled in one pass over the whole formula; the check needs no more
   // than a piece at a time, the first entry not satisfied deciding as in one pass.
   formulas::sat_result verdict = formulas::sat_result::sat;
-  image.for_each_piece(all ? formula_image::piece_budget : std::numeric_limits<std::size_t>::max(), [&](const formulas::formula& f) {
-    if (!all) dimacs::settle_auxiliary(f, p, m);
-    verdict = formulas::satisfies(f, m);
+  const auto check = [&](const formulas::formula& piece) {
+    if (!all) dimacs::settle_auxiliary(piece, p, m);
+    verdict = formulas::satisfies(piece, m);
     return verdict == formulas::sat_result::sat;
-  });
+  };
+  image.for_each_piece(all ? formula_image::piece_budget : std::numeric_limits<std::size_t>::max(), check);
   if (verdict == formulas::sat_result::unknown && !all) {
     if (!s.quiet)
       std::fprintf(out, "c variables above %lld were left open and do not settle every clause\n",

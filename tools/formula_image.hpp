@@ -65,8 +65,10 @@ class formula_image {
         }
       }
       piece.clear();
-      if (piece.capacity < static_cast<std::int32_t>(starts.size())) piece.reserve(static_cast<std::int32_t>(starts.size()));
-      for (const std::size_t start : starts) piece.append(literal_array_access(reinterpret_cast<array_bounds*>(blocks.data() + start)));
+      if (piece.capacity < static_cast<std::int32_t>(starts.size()))
+        piece.reserve(static_cast<std::int32_t>(starts.size()));
+      for (const std::size_t start : starts)
+        piece.append(literal_array_access(reinterpret_cast<array_bounds*>(blocks.data() + start)));
       if (!fn(std::as_const(piece))) return false;
     }
     return true;
