@@ -422,7 +422,6 @@ TEST_F(cli_test, the_packed_copy_comes_back_whole_in_pieces) {
     formulas::free_all(f);
     for (const std::size_t budget : {std::size_t{1}, std::size_t{40}, std::size_t{1000}, std::size_t{1} << 40}) {
       entries back;
-      int pieces = 0;
       const bool whole = image.for_each_piece(budget, [&](const formulas::formula& piece) {
         std::size_t bytes = 0;
         for (std::int32_t i = 1; i <= piece.length(); ++i) {
@@ -430,7 +429,7 @@ TEST_F(cli_test, the_packed_copy_comes_back_whole_in_pieces) {
           bytes += clause_block_size(static_cast<std::size_t>(piece.get(i).length()));
           back.push_back(numbers_of(piece.get(i)));
         }
-        return ++pieces < 1000000;
+        return true;
       });
       ASSERT_TRUE(whole);
       ASSERT_EQ(back, es) << "budget " << budget;

@@ -24,7 +24,6 @@
 #include <exception>
 #include <iostream>
 #include <limits>
-#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>

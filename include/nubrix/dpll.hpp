@@ -262,9 +262,10 @@ struct dpll<user_context, check>::internal_formula {
   watch_list* lists() noexcept;
   implication_list* implication_lists() noexcept;
   // The number of literals first .. last, each with a watch list and an implication list.
-  std::int64_t literal_count() const noexcept {
+  static std::int64_t literal_count(literal first, literal last) noexcept {
     return std::max<std::int64_t>(std::int64_t{to_int(last)} - to_int(first) + 1, 0);
   }
+  std::int64_t literal_count() const noexcept { return literal_count(first, last); }
 };
 
 }  // namespace nubrix

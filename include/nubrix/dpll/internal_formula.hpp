@@ -15,8 +15,7 @@ auto dpll<user_context, check>::internal_formula::create(literal first, literal 
     -> internal_formula_access {
   static_assert(sizeof(internal_formula) % alignof(watch_list) == 0);
   static_assert(sizeof(watch_list) % alignof(implication_list) == 0);
-  const std::int64_t count = std::int64_t{to_int(last)} - to_int(first) + 1;
-  const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+  const auto n = static_cast<std::size_t>(literal_count(first, last));
   void* block = internals::allocate(sizeof(internal_formula) + n * (sizeof(watch_list) + sizeof(implication_list)));
   auto* f = ::new (block) internal_formula{first, last, clauses, learnt_vectors::empty_vector};
   watch_list* lists = f->lists();
@@ -135,7 +134,7 @@ void dpll<user_context, check>::internal_formula::release_binary_clauses() noexc
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < clauses.size; ++i) {
     const literal_array_access c = clauses.e[i];
-    if (c.length() == 2 && c.data()[0] != literal{0}) {
+    if (c.length() == 2 && !is_at_most_one(c)) {
       free(c);
     } else {
       clauses.e[kept++] = c;
@@ -184,9 +183,11 @@ void dpll<user_context, check>::internal_formula::destroy() noexcept {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::internal_formula::destroy_watch_lists() noexcept {
+  watch_list* const watches = lists();
+  implication_list* const implied = implication_lists();
   for (std::int64_t i = 0; i < literal_count(); ++i) {
-    lists()[i].destroy();
-    implication_lists()[i].destroy();
+    watches[i].destroy();
+    implied[i].destroy();
   }
 }
 
