@@ -10,11 +10,14 @@
 //  - When the witness has v false, the decision is a question. A conflict answers it at once: the
 //    learnt clause is implied by the formula, the witness satisfies it, and after the jump the trail
 //    agrees with the witness again (the asserted literal is the clause's only one the witness can
-//    make true). Without a conflict, an excursion answers it: a search by activity, phases and
-//    restarts that keeps the in-order decisions as assumptions, replayed in order after a jump
-//    below them. It either finds a model that keeps them all, the new witness, or shows that the
-//    last one, v, cannot be kept: an assumption found false is implied false by the ones before it,
-//    and since the old witness keeps all but v, it is v's; the trail then agrees with the old
+//    make true). Without a conflict, a dive tries first: on top of the trail, the unset variables
+//    are decided by activity with the witness's values, and when propagation sets every variable
+//    without a conflict, that is a new witness that keeps the trail, found without setting the
+//    trail up again; the dive is then undone. Otherwise an excursion answers: a search by activity,
+//    phases and restarts that keeps the in-order decisions as assumptions, replayed in order after
+//    a jump below them. It either finds a model that keeps them all, the new witness, or shows that
+//    the last one, v, cannot be kept: an assumption found false is implied false by the ones before
+//    it, and since the old witness keeps all but v, it is v's; the trail then agrees with the old
 //    witness again.
 // The two kinds of search take turns. An excursion that reaches its cap of conflicts (8000 at first)
 // stops (its learnt clauses kept, the in-order decisions made again) and the in-order search goes on
@@ -88,7 +91,7 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
       assert(!known || value(v) == variable_value::true_);
       // Still true against the witness: find a new witness, or learn that v is false. Either way
       // the trail and the witness agree again, unless the excursion ran out of conflicts.
-      if (known || value(v) != variable_value::true_) continue;
+      if (known || value(v) != variable_value::true_ || dive()) continue;
     }
     const excursion_end end = excursion(true, conflicts_ + excursion_cap_);
     if (end == excursion_end::no_model) return false;
@@ -98,6 +101,25 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
     }
   }
   return true;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::dive() {
+  const std::int32_t base = decision_level_;
+  for (;;) {
+    const variable v = pick_by_activity();
+    if (to_int(v) == 0) {
+      record_witness();
+      unassign_all(base);
+      return true;
+    }
+    decide_literal(witness_[to_int(v)] != 0 ? +v : -v);
+    if (propagate() || out_of_budget()) {
+      unassign_all(base);
+      return false;
+    }
+  }
 }
 
 // Undoes the levels from the lowest whose decision the witness does not keep: propagation from the
@@ -234,8 +256,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
     reduce_when_due();
     const variable v = pick_by_activity();
     if (to_int(v) == 0) {
-      for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
-      have_witness_ = true;
+      record_witness();
       ++stats_.witnesses;
       if (!keep_trail) return excursion_end::witness;
       break;

@@ -200,6 +200,17 @@ class dpll<user_context, check>::search_state {
   // The preferred search's turn with a witness: until every variable up to min_vars is set (true),
   // there is no model (false), or an excursion reaches its cap (true, with `stuck` set).
   bool witness_turn(bool& stuck);
+  // With a witness that the trail keeps but for its last decision: decides the unset variables by
+  // activity with the witness's values, and when every variable is set without a conflict, takes
+  // that assignment as the new witness (true). Undoes its own decisions either way and learns
+  // nothing: a conflict only means that an excursion must answer (false, also when the solve must
+  // stop).
+  bool dive();
+  // Copies the complete, conflict-free assignment into the witness.
+  void record_witness() noexcept {
+    for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
+    have_witness_ = true;
+  }
   // Undoes the levels from the lowest whose decision the witness does not keep.
   void trim_to_witness() noexcept;
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
