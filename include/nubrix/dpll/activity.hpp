@@ -183,12 +183,16 @@ bool dpll<user_context, check>::search_state::assumptions_refuted() {
 }
 
 // The in-order decisions on the trail (all of them when keep_trail, else none) become assumptions,
-// made together as the decisions of level 1, above which the search decides by activity and restarts
-// (Luby sequence, 100 conflicts a unit). One level for all of them keeps conflicts from undoing and
-// replaying them one by one. A conflict at level 1 refutes them: the clause that negates the
-// assumptions it depends on is learnt. A complete assignment becomes the witness. Then, unless
-// keep_trail is false (the model then stays), the in-order decisions are made again one per level,
-// in order, up to the first that is no longer possible.
+// made together as the decisions of level 1, above which the search decides by activity and restarts.
+// Under in-order decisions, whose questions are mostly refutations, it restarts when the clauses
+// learnt lately span clearly more levels than those learnt over a longer run (at least 50 conflicts
+// apart), a sign that the search has strayed from the core of the refutation; the search for any
+// model restarts on the Luby sequence (100 conflicts a unit), which suits satisfiable formulas
+// better. One level for all of them keeps conflicts from undoing and replaying them one by one. A
+// conflict at level 1 refutes them: the clause that negates the assumptions it depends on is learnt.
+// A complete assignment becomes the witness. Then, unless keep_trail is false (the model then
+// stays), the in-order decisions are made again one per level, in order, up to the first that is no
+// longer possible.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
@@ -226,6 +230,8 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
         break;
       }
       resolve_conflict(c, false);
+      lbd_recent_ += (last_lbd_ - lbd_recent_) / 32;
+      lbd_longer_ += (last_lbd_ - lbd_longer_) / 4096;
       continue;
     }
     if (decision_level_ < block) {
@@ -248,10 +254,10 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
       end = excursion_end::capped;
       break;
     }
-    if (conflicts_ >= restart_at) {
+    if (conflicts_ >= restart_at && (!keep_trail || lbd_recent_ * 0.8 > lbd_longer_)) {
       ++stats_.restarts;
       unassign_all(block);
-      restart_at = conflicts_ + 100 * luby(++restarts);
+      restart_at = keep_trail ? conflicts_ + 50 : conflicts_ + 100 * luby(++restarts);
     }
     reduce_when_due();
     const variable v = pick_by_activity();

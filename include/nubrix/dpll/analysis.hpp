@@ -175,6 +175,7 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
   ++stats_.learnt_clauses;
   stats_.learnt_literals += n;
   if (proof_ != nullptr) proof_->clause(c.data(), n, false);
+  last_lbd_ = a.lbd;
   unassign_all(a.jump_level);
   if (n == 1 || keep) {
     f_.append_clause(c);

@@ -338,6 +338,9 @@ class dpll<user_context, check>::search_state {
   std::uint8_t* shared_phases_ = nullptr;           // the caller's phases, read and written back, if any
   std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
+  std::int32_t last_lbd_ = 0;                       // the levels spanned by the clause learnt last
+  double lbd_recent_ = 0;                           // their moving average in the excursions: over about 32
+  double lbd_longer_ = 0;                           // ... and about 4096 conflicts
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
 
   // The caller's assumptions, decided before everything else.
