@@ -220,8 +220,12 @@ struct access {
   std::vector<watch_triple> list(std::int32_t l) {
     std::vector<watch_triple> out;
     const auto& w = f->occurs_list(literal{l});
-    for (std::int32_t j = 1; j <= w.length(); ++j)
-      out.emplace_back(to_int(w.get(j).blit), w.get(j).next, numbers_of(literal_array_access(w.get(j).clause)));
+    // A clause of three shows its third literal where a longer one shows where the search resumes.
+    for (std::int32_t j = 1; j <= w.length(); ++j) {
+      const watcher e = w.get(j);
+      out.emplace_back(to_int(e.blit), e.is_ternary() ? to_int(e.third()) : e.next,
+                       numbers_of(literal_array_access(e.clause)));
+    }
     // A binary clause (l other) as the entry it would have: the other literal, no position.
     for (const literal other : f->implications(literal{l})) out.emplace_back(to_int(other), 0, entry{l, to_int(other)});
     return out;

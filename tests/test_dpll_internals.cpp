@@ -46,8 +46,8 @@ using internal_formula_test = heap_test;
 
 TEST_F(internal_formula_test, entries_by_kind) {
   dpll_access a({{1, 2, 3}, {4, -7}, {0, 3, 5}, {0, 6, 4}, {5}}, unset_model(7));
-  EXPECT_EQ(a.list(1), (triples{{2, 2, {1, 2, 3}}}));
-  EXPECT_EQ(a.list(2), (triples{{1, 2, {1, 2, 3}}}));
+  EXPECT_EQ(a.list(1), (triples{{2, 3, {1, 2, 3}}}));
+  EXPECT_EQ(a.list(2), (triples{{1, 3, {1, 2, 3}}}));
   EXPECT_EQ(a.list(3), triples{});
   EXPECT_EQ(a.list(4), (triples{{-7, 0, {4, -7}}}));
   EXPECT_EQ(a.list(-7), (triples{{4, 0, {-7, 4}}}));

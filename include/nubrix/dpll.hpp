@@ -109,10 +109,20 @@ class dpll {
   // One watch entry of a clause or at-most-one constraint, in the list of the literal whose
   // falsity makes propagation look at it.
   struct watcher {
-    literal blit;          // long clause: a literal whose truth shows it satisfied; at-most-one: 0
-    std::int32_t next;     // long clause: the position (from 0) where the search for a new watch
-                           // resumes, 2 .. length - 1; 0 for an at-most-one range
+    literal blit;          // clause: a literal whose truth shows it satisfied; at-most-one: 0
+    std::int32_t next;     // clause of four or more literals: the position (from 0) where the search
+                           // for a new watch resumes, 2 .. length - 1; clause of three: its literal
+                           // other than the watched one and blit, as third(); at-most-one: 0
     array_bounds* clause;  // the clause block, shared: entries never own it
+
+    // A clause of three literals keeps both its other literals in the entry (when variables are
+    // below 2^30: the third as a negative `next`), so that propagation reads the clause only to
+    // move its watch.
+    static constexpr std::int32_t ternary_bias = std::int32_t{1} << 30;
+    static constexpr bool holds_ternary(literal last) noexcept { return to_int(last) < ternary_bias; }
+    static constexpr std::int32_t ternary(literal third) noexcept { return to_int(third) - ternary_bias; }
+    bool is_ternary() const noexcept { return next < 0; }
+    literal third() const noexcept { return literal{next + ternary_bias}; }
   };
   static_assert(sizeof(watcher) == 16);
 

@@ -72,6 +72,9 @@ void dpll<user_context, check>::internal_formula::for_each_watch(literal_array_a
     // Either literal false makes the other true.
     f(implications(lits[0]), lits[1]);
     f(implications(lits[1]), lits[0]);
+  } else if (c.length() == 3 && watcher::holds_ternary(last)) {
+    f(occurs_list(lits[0]), watcher{lits[1], watcher::ternary(lits[2]), block});
+    f(occurs_list(lits[1]), watcher{lits[0], watcher::ternary(lits[2]), block});
   } else {
     f(occurs_list(lits[0]), watcher{lits[1], 2, block});
     f(occurs_list(lits[1]), watcher{lits[0], 2, block});

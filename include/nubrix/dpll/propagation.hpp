@@ -14,8 +14,9 @@ namespace nubrix {
 // binary clause is assigned, or the clause is violated. An entry of a long clause is passed over
 // when its blocking literal is true; otherwise the false literal goes to the clause's second
 // position and a true or unset replacement takes over its watch, or the clause is unit (its first
-// literal is assigned) or violated (conflict). At-most-one ranges are handled from the entry and
-// the values of their range, and never move. The watch list is compacted as it is walked, so
+// literal is assigned) or violated (conflict). An entry of a clause of three holds both its other
+// literals, so the clause is read only when its watch moves. At-most-one ranges are handled from the
+// entry and the values of their range, and never move. The watch list is compacted as it is walked, so
 // leaving an entry costs nothing.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
@@ -70,6 +71,36 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
       // Clause of three or more literals, watched on its first two.
       if (val(w.blit) == variable_value::true_) {
         *write++ = w;
+        continue;
+      }
+      if (w.is_ternary()) {
+        // Both other literals are in the entry. The clause is read only to move the watch, when
+        // both are unset; otherwise the watch stays, as the clause is satisfied, unit or violated
+        // at the current level, where every literal of the trail not yet propagated lies.
+        const literal third = w.third();
+        const variable_value x = val(third);
+        if (x == variable_value::true_) {
+          *write++ = watcher{third, watcher::ternary(w.blit), w.clause};
+          continue;
+        }
+        const variable_value y = val(w.blit);
+        if (x == variable_value::unset && y == variable_value::unset) {
+          literal* const lits = clause_literals(w.clause);
+          const literal partner = lits[0] == now_false ? lits[1] : lits[0];
+          const literal other = partner == w.blit ? third : w.blit;
+          lits[0] = partner;
+          lits[1] = other;
+          lits[2] = now_false;
+          internal_formula::append_grown(watches_[to_int(other)],
+                                         watcher{partner, watcher::ternary(now_false), w.clause}, 2);
+          continue;
+        }
+        *write++ = w;
+        if (x == variable_value::false_ && y == variable_value::false_) {
+          found = conflict{conflict::kind::clause, w.clause};
+          break;
+        }
+        assign(x == variable_value::unset ? third : w.blit, w.clause);
         continue;
       }
       literal* const lits = clause_literals(w.clause);

@@ -27,9 +27,13 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
   });
 
+  // The literal a clause forced is its first, but for a clause of three, which may have forced any.
   const auto locked = [&](array_bounds* c) {
-    const literal first = clause_literals(c)[0];
-    return val(first) == variable_value::true_ && vars_[to_int(get_var(first))].reason == c;
+    const literal* const lits = clause_literals(c);
+    const std::int32_t candidates = c->last - c->first == 2 ? 3 : 1;
+    for (std::int32_t i = 0; i < candidates; ++i)
+      if (val(lits[i]) == variable_value::true_ && vars_[to_int(get_var(lits[i]))].reason == c) return true;
+    return false;
   };
   // Mark the clauses to release and list, once each, the variables whose watch lists hold them.
   std::int32_t releasing = 0;
