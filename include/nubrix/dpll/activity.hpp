@@ -2,8 +2,9 @@
 //
 // The in-order search finds the greatest model, but deciding "true first" where that leads nowhere
 // can cost it an exponential number of conflicts. The preferred search runs it alone for its first
-// 2000 conflicts, which is all most small formulas need; then it keeps the in-order decisions and
-// adds a witness: a model of every clause known, which agrees with the whole trail.
+// 500 conflicts, which is all most small formulas need (a formula it does not settle by then is
+// usually one where the witness does better); then it keeps the in-order decisions and adds a
+// witness: a model of every clause known, which agrees with the whole trail.
 //  - The next in-order variable v is decided true as always. When the witness has v true, nothing
 //    can go wrong: propagation from an assignment the witness agrees with only sets literals the
 //    witness makes true, so no clause is violated.
@@ -21,7 +22,7 @@
 //    witness again.
 // The two kinds of search take turns. An excursion that reaches its cap of conflicts (8000 at first)
 // stops (its learnt clauses kept, the in-order decisions made again) and the in-order search goes on
-// alone from the trail for a turn (2000 conflicts at first); then the witness takes over again, the
+// alone from the trail for a turn (4000 conflicts at first); then the witness takes over again, the
 // trail cut back below the lowest decision the witness does not keep, and both budgets double. The
 // in-order search alone is the better one on some structured formulas (pigeonhole, planning), where
 // refutations by activity take far longer; formulas whose excursions all end within their cap never

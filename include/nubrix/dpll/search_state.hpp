@@ -368,8 +368,8 @@ class dpll<user_context, check>::search_state {
   std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
   std::int64_t reduction_step_ = 2000;   // conflicts between two reductions; grows by 300 each time
   // The preferred search's turns: in order alone, then with a witness, and so on.
-  std::int64_t turn_end_ = 2000;         // conflicts_ at which the present turn in order alone ends
-  std::int64_t in_order_turn_ = 2000;    // conflicts of the last turn in order alone; doubles each turn
+  std::int64_t turn_end_ = 500;          // conflicts_ at which the present turn in order alone ends
+  std::int64_t in_order_turn_ = 2000;    // doubled before each later turn in order alone: 4000, 8000, ...
   std::int64_t excursion_cap_ = 8000;    // conflicts an excursion may take in this turn; doubles each turn
   std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
                                                                            // with a witness ended at
