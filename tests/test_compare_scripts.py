@@ -1,9 +1,12 @@
 """Tests of the checking half of bench/compare: the independent DIMACS reader and model checker,
 the readers of the solvers' answers, the plain copies made for the other solvers, and the variants
-of nubrix with the comparison of their models."""
+of nubrix with the comparison of their models; and of bench/questions, against brute force."""
 
 import io
+import itertools
+import random
 import sys
+import types
 import tempfile
 import unittest
 import unittest.mock
@@ -12,6 +15,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 import compare  # noqa: E402
 import dimacs_check  # noqa: E402
+import questions  # noqa: E402
 from dimacs_check import FormatError  # noqa: E402
 
 
@@ -148,6 +152,55 @@ class Variants(unittest.TestCase):
         self.assertEqual(len(compare.problems_of(instance, runs, solvers, identical)), 1)
         runs[0] = run("nubrix", "timeout", None)  # nothing to compare with
         self.assertEqual(compare.model_comparisons(runs, solvers), {})
+
+
+# A peer by brute force: exits 10 when the DIMACS file has a model, else 20.
+BRUTE_PEER = f"""#!{sys.executable}
+import itertools, sys
+sys.path.insert(0, {str(Path(__file__).resolve().parent.parent / "bench")!r})
+import dimacs_check
+f = dimacs_check.read(sys.argv[1])
+models = (dict(enumerate(v, 1)) for v in itertools.product([True, False], repeat=f.variables))
+sys.exit(10 if any(dimacs_check.check(f, [x if m[x] else -x for x in m]) is None for m in models) else 20)
+"""
+
+
+class Questions(unittest.TestCase):
+    def test_against_brute_force(self):
+        # Random formulas with an at-most-one group: the greatest model passes, and any lesser model
+        # is caught at the first variable where the greatest model is true and it is not.
+        rng = random.Random(7)
+        with tempfile.TemporaryDirectory() as d, questions.concurrent.futures.ThreadPoolExecutor(2) as pool:
+            peer = Path(d) / "peer"
+            peer.write_text(BRUTE_PEER)
+            peer.chmod(0o755)
+            tried = 0
+            while tried < 6:
+                clauses = [rng.sample([x * rng.choice((1, -1)) for x in range(1, 7)], 3) for _ in range(12)]
+                text = "p cnf+ 6 13\n" + "".join(" ".join(map(str, c)) + " 0\n" for c in clauses) + "2 4 -5 <= 1\n"
+                path = Path(d) / "f.cnf"
+                path.write_text(text)
+                f = dimacs_check.parse(text)
+                models = [[x if v else -x for x, v in enumerate(vs, 1)]
+                          for vs in itertools.product([True, False], repeat=6)]
+                models = [m for m in models if dimacs_check.check(f, m) is None]
+                if len(models) < 2:
+                    continue
+                tried += 1
+                for model in (models[0], models[-1]):
+                    program = Path(d) / "nubrix"
+                    literals = " ".join(map(str, model))
+                    program.write_text(f"#!/bin/sh\necho 's SATISFIABLE'\necho 'v {literals} 0'\nexit 10\n")
+                    program.chmod(0o755)
+                    args = types.SimpleNamespace(nubrix=str(program), peer=str(peer), limit=30)
+                    row, problems = questions.examine(path, args, pool)
+                    with self.subTest(text=text, model=model):
+                        if model is models[0]:
+                            self.assertEqual(problems, [])
+                            self.assertEqual(row[3], sum(lit < 0 for lit in model))
+                        else:
+                            first = next(x for x in range(1, 7) if models[0][x - 1] > 0 > model[x - 1])
+                            self.assertIn(f"variable {first} can be true", problems[0])
 
 
 if __name__ == "__main__":
