@@ -20,14 +20,16 @@
 //    the last one, v, cannot be kept: an assumption found false is implied false by the ones before
 //    it, and since the old witness keeps all but v, it is v's; the trail then agrees with the old
 //    witness again.
-// The two kinds of search take turns. An excursion that reaches its cap of conflicts (8000 at first)
-// stops (its learnt clauses kept, the in-order decisions made again) and the in-order search goes on
-// alone from the trail for a turn (4000 conflicts at first); then the witness takes over again, the
-// trail cut back below the lowest decision the witness does not keep, and both budgets double. The
-// in-order search alone is the better one on some structured formulas (pigeonhole, planning), where
-// refutations by activity take far longer; formulas whose excursions all end within their cap never
-// leave the witness. Both kinds only ever add implied clauses and decide lowest unset variables true,
-// so the argument below holds across turns.
+// The two kinds of search take turns until the first witness. An excursion without one that reaches
+// its cap of conflicts (8000 at first) stops (its learnt clauses kept, the in-order decisions made
+// again) and the in-order search goes on alone from the trail for a turn (4000 conflicts at first);
+// then the excursions take over again where the last turn with them left the decisions, and both
+// budgets double. The in-order search alone is the better one on some structured formulas
+// (pigeonhole, planning), where refutations by activity of the in-order decisions take far longer.
+// Once there is a witness, each question concerns one decision beneath decisions a model keeps, and
+// its excursion runs to the end: a turn in order alone there only delayed hard questions (random
+// 3-SAT) and set their excursions going again from the witness's values. Both kinds only ever add
+// implied clauses and decide lowest unset variables true, so the argument below holds across turns.
 // Every decision that stays on the trail is therefore the lowest unset variable set true, as in the
 // in-order search, and the model completed is the greatest one: when a variable is set, every
 // decision is a lower variable set true, so any model that agrees with the trail below it gives it
@@ -39,6 +41,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <nubrix/dpll.hpp>
 #include <nubrix/dpll/search_state.hpp>
@@ -91,10 +94,11 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
       if (!propagate_and_learn()) return false;
       assert(!known || value(v) == variable_value::true_);
       // Still true against the witness: find a new witness, or learn that v is false. Either way
-      // the trail and the witness agree again, unless the excursion ran out of conflicts.
+      // the trail and the witness agree again, unless the solve must stop.
       if (known || value(v) != variable_value::true_ || dive()) continue;
     }
-    const excursion_end end = excursion(true, conflicts_ + excursion_cap_);
+    const std::int64_t cap = have_witness_ ? std::numeric_limits<std::int64_t>::max() : conflicts_ + excursion_cap_;
+    const excursion_end end = excursion(true, cap);
     if (end == excursion_end::no_model) return false;
     if (end == excursion_end::capped) {
       stuck = true;

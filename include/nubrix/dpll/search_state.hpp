@@ -198,7 +198,8 @@ class dpll<user_context, check>::search_state {
   // trail (none when `keep_trail` is false), until conflicts_ reaches conflict_cap; see activity.hpp.
   excursion_end excursion(bool keep_trail, std::int64_t conflict_cap = std::numeric_limits<std::int64_t>::max());
   // The preferred search's turn with a witness: until every variable up to min_vars is set (true),
-  // there is no model (false), or an excursion reaches its cap (true, with `stuck` set).
+  // there is no model (false), or an excursion without a witness reaches its cap (true, with
+  // `stuck` set).
   bool witness_turn(bool& stuck);
   // With a witness that the trail keeps but for its last decision: decides the unset variables by
   // activity with the witness's values, and when every variable is set without a conflict, takes
@@ -370,7 +371,7 @@ class dpll<user_context, check>::search_state {
   // The preferred search's turns: in order alone, then with a witness, and so on.
   std::int64_t turn_end_ = 500;          // conflicts_ at which the present turn in order alone ends
   std::int64_t in_order_turn_ = 2000;    // doubled before each later turn in order alone: 4000, 8000, ...
-  std::int64_t excursion_cap_ = 8000;    // conflicts an excursion may take in this turn; doubles each turn
+  std::int64_t excursion_cap_ = 8000;    // conflicts an excursion without a witness may take; doubles each turn
   std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
                                                                            // with a witness ended at
 
