@@ -62,13 +62,11 @@ bool dpll<user_context, check>::search_state::assign_all() {
     }
     if (!undecided()) break;
     if (activity_ == nullptr) enable_activity();
-    // The witness must agree with the trail again; without one, the excursions take up the
-    // decisions where the last turn with a witness left them, not the deeper ones made since.
-    if (have_witness_) {
-      trim_to_witness();
-    } else if (resume_level_ < decision_level_) {
-      unassign_all(resume_level_);
-    }
+    // Only excursions without a witness give way to turns in order alone (and a rejected model
+    // was the witness), so there is none here. The excursions take up the decisions where their
+    // last turn left them, not the deeper ones made since.
+    assert(!have_witness_);
+    if (resume_level_ < decision_level_) unassign_all(resume_level_);
     bool stuck = false;
     if (!witness_turn(stuck)) return false;
     if (!stuck) break;
@@ -123,20 +121,6 @@ bool dpll<user_context, check>::search_state::dive() {
     if (propagate() || out_of_budget()) {
       unassign_all(base);
       return false;
-    }
-  }
-}
-
-// Undoes the levels from the lowest whose decision the witness does not keep: propagation from the
-// decisions below, which the witness keeps, only sets literals the witness makes true.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::trim_to_witness() noexcept {
-  for (std::int32_t level = 0; level < decision_level_; ++level) {
-    const literal d = trail_[level_starts_[level]];
-    if (witness_[to_int(get_var(d))] != (is_positive(d) ? 1 : 0)) {
-      unassign_all(level);
-      return;
     }
   }
 }

@@ -212,8 +212,6 @@ class dpll<user_context, check>::search_state {
     for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
     have_witness_ = true;
   }
-  // Undoes the levels from the lowest whose decision the witness does not keep.
-  void trim_to_witness() noexcept;
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
   void refute(const conflict& c);
   // Makes learnt_ a clause of the search at level 0; false when that leaves no model.
@@ -368,12 +366,13 @@ class dpll<user_context, check>::search_state {
   std::int64_t conflicts_ = 0;           // conflicts analysed so far
   std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
   std::int64_t reduction_step_ = 2000;   // conflicts between two reductions; grows by 300 each time
-  // The preferred search's turns: in order alone, then with a witness, and so on.
+  // The preferred search's turns until the first witness: in order alone, then with excursions,
+  // and so on.
   std::int64_t turn_end_ = 500;          // conflicts_ at which the present turn in order alone ends
   std::int64_t in_order_turn_ = 2000;    // doubled before each later turn in order alone: 4000, 8000, ...
   std::int64_t excursion_cap_ = 8000;    // conflicts an excursion without a witness may take; doubles each turn
   std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
-                                                                           // with a witness ended at
+                                                                           // with excursions ended at
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;  // m's entries
