@@ -2,6 +2,7 @@
 the readers of the solvers' answers, the plain copies made for the other solvers, and the variants
 of nubrix with the comparison of their models; and of bench/questions, against brute force."""
 
+import concurrent.futures
 import io
 import itertools
 import random
@@ -170,7 +171,7 @@ class Questions(unittest.TestCase):
         # Random formulas with an at-most-one group: the greatest model passes, and any lesser model
         # is caught at the first variable where the greatest model is true and it is not.
         rng = random.Random(7)
-        with tempfile.TemporaryDirectory() as d, questions.concurrent.futures.ThreadPoolExecutor(2) as pool:
+        with tempfile.TemporaryDirectory() as d, concurrent.futures.ThreadPoolExecutor(2) as pool:
             peer = Path(d) / "peer"
             peer.write_text(BRUTE_PEER)
             peer.chmod(0o755)
