@@ -26,6 +26,8 @@
 // then the excursions take over again where the last turn with them left the decisions, and both
 // budgets double. The in-order search alone is the better one on some structured formulas
 // (pigeonhole, planning), where refutations by activity of the in-order decisions take far longer.
+// Where the clauses it learns span clearly more levels than the excursions' ones, it is not, and
+// the excursions then run to their end as well.
 // Once there is a witness, each question concerns one decision beneath decisions a model keeps, and
 // its excursion runs to the end: a turn in order alone there only delayed hard questions (random
 // 3-SAT) and set their excursions going again from the witness's values. Both kinds only ever add
@@ -95,7 +97,8 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
       // the trail and the witness agree again, unless the solve must stop.
       if (known || value(v) != variable_value::true_ || dive()) continue;
     }
-    const std::int64_t cap = have_witness_ ? std::numeric_limits<std::int64_t>::max() : conflicts_ + excursion_cap_;
+    const bool capped = !have_witness_ && in_order_earns_turns();
+    const std::int64_t cap = capped ? conflicts_ + excursion_cap_ : std::numeric_limits<std::int64_t>::max();
     const excursion_end end = excursion(true, cap);
     if (end == excursion_end::no_model) return false;
     if (end == excursion_end::capped) {
@@ -104,6 +107,18 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
     }
   }
   return true;
+}
+
+// The in-order search alone earns its turns while the clauses it learns span, on average, at most a
+// quarter more levels than those the excursions learn. Where its decisions lead it astray (random
+// formulas), its clauses span far more and its turns only delay the excursions; on the formulas the
+// turns are for (pigeonhole, planning), they span fewer.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::in_order_earns_turns() const noexcept {
+  if (learnt_counts_[0] == 0 || learnt_counts_[1] == 0) return true;
+  return 4.0 * static_cast<double>(lbd_sums_[0]) * static_cast<double>(learnt_counts_[1]) <=
+         5.0 * static_cast<double>(lbd_sums_[1]) * static_cast<double>(learnt_counts_[0]);
 }
 
 template <typename user_context, auto check>
@@ -219,6 +234,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
         break;
       }
       resolve_conflict(c, false);
+      count_learnt(true);
       lbd_recent_ += (last_lbd_ - lbd_recent_) / 32;
       lbd_longer_ += (last_lbd_ - lbd_longer_) / 4096;
       continue;

@@ -157,6 +157,7 @@ bool dpll<user_context, check>::search_state::propagate_and_learn() {
     if (out_of_budget()) return false;
     if (!c) break;
     if (!resolve_conflict(c, false)) return false;
+    count_learnt(false);
   }
   reduce_when_due();
   return true;

@@ -290,6 +290,13 @@ class dpll<user_context, check>::search_state {
   std::int32_t reorder_clause(literal_array_access c) noexcept;
   // Analyses c as a conflict at the current level and learns from it; false when the level is 0.
   bool resolve_conflict(const conflict& c, bool keep);
+  // Counts the clause learnt last toward the excursions' clauses or the in-order search's.
+  void count_learnt(bool in_excursion) noexcept {
+    lbd_sums_[in_excursion ? 1 : 0] += last_lbd_;
+    ++learnt_counts_[in_excursion ? 1 : 0];
+  }
+  // Whether the in-order search alone still earns turns; see activity.hpp.
+  bool in_order_earns_turns() const noexcept;
   // Passes the clause c, just learnt and owned by the formula, to the options' learnt_clause
   // callback when there is one and c is short enough.
   void report_learnt(literal_array_access c) const {
@@ -373,6 +380,10 @@ class dpll<user_context, check>::search_state {
   std::int64_t excursion_cap_ = 8000;    // conflicts an excursion without a witness may take; doubles each turn
   std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
                                                                            // with excursions ended at
+  // The levels spanned by the clauses learnt so far, summed, and how many: [0] in order, [1] by
+  // the excursions.
+  std::int64_t lbd_sums_[2] = {0, 0};
+  std::int64_t learnt_counts_[2] = {0, 0};
 
   // Shortcuts into the inputs, fixed at start().
   variable_value* values_ = nullptr;  // m's entries
