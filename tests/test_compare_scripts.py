@@ -7,8 +7,8 @@ import io
 import itertools
 import random
 import sys
-import types
 import tempfile
+import types
 import unittest
 import unittest.mock
 from pathlib import Path
