@@ -11,9 +11,7 @@ namespace {
 // model accepted.
 struct empty_context {};
 
-bool empty_theory_check(empty_context&, const model&, formulas::formula&) { return true; }
-
-using sat = dpll<empty_context, empty_theory_check>;
+using sat = dpll<empty_context, theory::accept_every_model>;
 
 }  // namespace
 

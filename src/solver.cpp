@@ -14,8 +14,7 @@ namespace nubrix {
 namespace {
 
 struct empty_context {};
-bool accept_every_model(empty_context&, const model&, formulas::formula&) { return true; }
-using sat = dpll<empty_context, accept_every_model>;
+using sat = dpll<empty_context, theory::accept_every_model>;
 
 }  // namespace
 

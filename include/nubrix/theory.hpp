@@ -3,6 +3,7 @@
 #define NUBRIX_THEORY_HPP
 
 #include <concepts>
+#include <type_traits>
 
 #include <nubrix/formulas.hpp>
 #include <nubrix/nubrix.hpp>
@@ -22,6 +23,20 @@ template <auto check, typename user_context>
 concept check_operation = requires(user_context& ctx, const model& m, formulas::formula& explanation) {
   { check(ctx, m, explanation) } -> std::convertible_to<bool>;
 };
+
+// The theory of plain satisfiability, a `check` for any context: it accepts every model. A search
+// over it knows that the first model it completes is the answer, and makes use of that.
+struct every_model_accepted {
+  template <typename user_context>
+  bool operator()(user_context&, const model&, formulas::formula&) const noexcept {
+    return true;
+  }
+};
+inline constexpr every_model_accepted accept_every_model{};
+
+// Whether `check` is accept_every_model.
+template <auto check>
+inline constexpr bool accepts_every_model = std::is_same_v<std::remove_cvref_t<decltype(check)>, every_model_accepted>;
 
 }  // namespace nubrix::theory
 

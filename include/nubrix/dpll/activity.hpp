@@ -38,6 +38,17 @@
 // the same value. Learnt clauses are shared by both kinds of decision, and the witness never has to
 // be found again while it holds, so a formula whose greatest model is easy to reach costs little
 // more than the in-order search, and a hard one costs about what a search by activity costs.
+// With a witness, the whole trail belongs to the greatest model: each decision on it is the lowest
+// unset variable, set true with a model (the witness) that keeps every value below it, so the
+// greatest model sets it true as well, and the rest of the trail follows from the decisions. When
+// every model is accepted, that model is the answer, so the trail's levels then hold for good
+// (root_level_): no jump goes below them, and conflict analysis leaves their literals out of learnt
+// clauses as it leaves out level 0's. Such a clause follows from the formula and those values, not
+// from the formula alone; the greatest model satisfies it, so that model stays the greatest one of
+// the clauses held, and the argument above stands. These clauses must die with the search, so this
+// is never done where a proof is written, learnt clauses are reported, or an incremental solve hands
+// them back. A question then costs what it costs a search by activity given the values before it as
+// facts: its excursion assumes the question alone, and learns clauses without those values.
 #ifndef NUBRIX_DPLL_ACTIVITY_HPP
 #define NUBRIX_DPLL_ACTIVITY_HPP
 
@@ -87,6 +98,7 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
     if (!place_assumptions()) return false;
     if (!undecided()) break;
     if (have_witness_) {
+      if (may_settle()) root_level_ = decision_level_;
       const variable v = decisions::first_unassigned(m_, first_unset_);
       assert(to_int(v) != 0);
       const bool known = witness_[to_int(v)] != 0;
@@ -186,14 +198,16 @@ bool dpll<user_context, check>::search_state::assumptions_refuted() {
   return true;
 }
 
-// The in-order decisions on the trail (all of them when keep_trail, else none) become assumptions,
-// made together as the decisions of level 1, above which the search decides by activity and restarts.
+// The in-order decisions on the trail above the levels that hold for good (all of them when
+// keep_trail, else none) become assumptions, made together as the decisions of the level just above
+// those (level 1 until a witness), above which the search decides by activity and restarts.
 // Under in-order decisions, whose questions are mostly refutations, it restarts when the clauses
 // learnt lately span clearly more levels than those learnt over a longer run (at least 50 conflicts
 // apart), a sign that the search has strayed from the core of the refutation; the search for any
 // model restarts on the Luby sequence (100 conflicts a unit), which suits satisfiable formulas
 // better. One level for all of them keeps conflicts from undoing and replaying them one by one. A
-// conflict at level 1 refutes them: the clause that negates the assumptions it depends on is learnt.
+// conflict at their level refutes them: the clause that negates the assumptions it depends on is
+// learnt.
 // A complete assignment becomes the witness. Then, unless keep_trail is false (the model then
 // stays), the in-order decisions are made again one per level, in order, up to the first that is no
 // longer possible.
@@ -202,12 +216,13 @@ requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
   assumptions_.clear();
   if (keep_trail) {
-    for (std::int32_t level = 0; level < decision_level_; ++level) assumptions_.append(trail_[level_starts_[level]]);
+    for (std::int32_t level = root_level_; level < decision_level_; ++level)
+      assumptions_.append(trail_[level_starts_[level]]);
   } else {
     for (std::int32_t i = 0; i < user_count_; ++i) assumptions_.append(user_assumptions_[i]);
   }
-  const std::int32_t block = assumptions_.is_empty() ? 0 : 1;  // the level of the assumptions
-  unassign_all(0);
+  const std::int32_t block = root_level_ + (assumptions_.is_empty() ? 0 : 1);  // the assumptions' level
+  unassign_all(root_level_);
   // Beside the in-order decisions, the search starts from the witness, which agrees with all but
   // the last of them: a new witness is usually a few changes away. Without one it starts from false,
   // not from the values the in-order search gave, which lean to true wherever it went.
@@ -240,7 +255,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
       continue;
     }
     if (decision_level_ < block) {
-      // Make the assumptions, all at level 1; one found false refutes them.
+      // Make the assumptions, all at one level; one found false refutes them.
       open_level();
       bool refuted = false;
       for (std::int32_t i = 0; i < assumptions_.size && !refuted; ++i) {
@@ -276,14 +291,14 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
   }
 
   // Back to the in-order search: its decisions again, one per level.
-  unassign_all(0);
+  unassign_all(root_level_);
   if (end == excursion_end::refuted) {
     ++stats_.refutations;
     // A refutation of the caller's assumptions alone ends the search; the clause is kept all the same.
     const bool final = assumptions_refuted();
     if (!learn_refutation() || final) return excursion_end::no_model;
   }
-  if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt at level 0 may wait
+  if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt for good may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {
     const literal p = assumptions_.e[i];
     if (val(p) == variable_value::true_) continue;
@@ -296,15 +311,15 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
   return end;
 }
 
-// Derives into learnt_ the clause that negates the assumptions on which the conflict `c` at level 1
-// depends.
+// Derives into learnt_ the clause that negates the assumptions on which the conflict `c` at their
+// level depends.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::refute(const conflict& c) {
   learnt_.clear();
   const auto mark_literal = [&](literal q) {
     const variable v = get_var(q);
-    if (level_of(v) == 0 || marks_[to_int(v)] != 0) return true;
+    if (level_of(v) <= root_level_ || marks_[to_int(v)] != 0) return true;
     marks_[to_int(v)] = 1;
     to_clear_.append(q);
     return true;
@@ -326,7 +341,7 @@ void dpll<user_context, check>::search_state::refute(const conflict& c) {
     default:
       assert(false);
   }
-  for (std::int32_t i = trail_size_ - 1; i >= level_starts_[0]; --i) {
+  for (std::int32_t i = trail_size_ - 1; i >= level_starts_[root_level_]; --i) {
     const variable v = get_var(trail_[i]);
     if (marks_[to_int(v)] == 0) continue;
     if (!forced(v)) {
@@ -338,12 +353,13 @@ void dpll<user_context, check>::search_state::refute(const conflict& c) {
   clear_marks();
 }
 
-// Makes the clause in learnt_ part of the search at level 0 (asserting it when it has one literal).
+// Makes the clause in learnt_ part of the search at the level that holds for good (asserting it when
+// it has one literal).
 // False when it is empty: the formula has no model.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::learn_refutation() {
-  assert(decision_level_ == 0);
+  assert(decision_level_ == root_level_);
   const std::int32_t n = learnt_.size;
   if (n == 0) return false;
   const literal_array_access c = internals::allocate_clause(n);

@@ -27,24 +27,26 @@ void dpll<user_context, check>::search_state::for_each_reason_literal(variable v
     if (get_var(lits[i]) != var && !fn(lits[i])) return;
 }
 
-// Walks the trail back from its end. Every literal of the conflict, and of each reason resolved
-// on, is marked once: those of the current level are counted as open, those of lower levels (level
-// 0 excepted) go into the clause. Each step takes the latest marked literal of the trail; when it
-// is the last open one it is the first unique implication point, whose negation asserts the clause.
-// Otherwise the clause is resolved with its reason. Marks are cleared from the list of what was
-// marked, so a conflict costs what it touches, never a pass over every variable.
+// Walks the trail back from its end. Every literal of the conflict, and of each reason resolved on,
+// is marked once: those of the current level are counted as open, those of lower levels go into the
+// clause, except those of the levels that hold for good (0 .. root_level_). Each step takes the
+// latest marked literal of the trail; when it is the last open one it is the first unique
+// implication point, whose negation asserts the clause. Otherwise the clause is resolved with its
+// reason. Marks are cleared from the list of what was marked, so a conflict costs what it touches,
+// never a pass over every variable.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> analysis {
   assert(decision_level_ > 0 && propagated_ <= trail_size_);
   learnt_.clear();
-  learnt_.append(literal{0});  // the place of the asserting literal
-  std::int32_t open = 0;       // marked literals of the current level not yet walked past
+  learnt_.append(literal{0});             // the place of the asserting literal
+  std::int32_t open = 0;                  // marked literals of the current level not yet walked past
+  const std::int32_t root = root_level_;  // read once: the stores to marks_ could alias it
   const auto add = [&](literal q) {
     const variable v = get_var(q);
     const std::int32_t level = level_of(v);
     assert(val(q) == variable_value::false_);
-    if (marks_[to_int(v)] != 0 || level == 0) return true;
+    if (marks_[to_int(v)] != 0 || level <= root) return true;
     marks_[to_int(v)] = 1;
     if (activity_ != nullptr) bump(v);
     if (level == decision_level_) {
@@ -109,7 +111,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
 
   // The literal of the highest other level goes second: it is the last to become unset, so the
   // clause is watched where it becomes unit again.
-  analysis a{0, 1};
+  analysis a{root_level_, 1};
   const std::uint32_t stamp = static_cast<std::uint32_t>(conflicts_);
   level_stamps_[decision_level_] = stamp;
   for (std::int32_t i = 1; i < learnt_.size; ++i) {
@@ -130,6 +132,7 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t levels) {
   const std::int32_t top = to_clear_.size;
+  const std::int32_t root = root_level_;
   stack_.clear();
   stack_.append(l);
   while (!stack_.is_empty()) {
@@ -138,7 +141,7 @@ bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t
     for_each_reason_literal(v, [&](literal q) {
       const variable w = get_var(q);
       const std::int32_t level = level_of(w);
-      if (marks_[to_int(w)] != 0 || level == 0) return true;
+      if (marks_[to_int(w)] != 0 || level <= root) return true;
       if (!forced(w) || (levels & (1U << (level & 31))) == 0) {
         implied = false;
         return false;
@@ -165,7 +168,7 @@ void dpll<user_context, check>::search_state::clear_marks() noexcept {
 }
 
 // Hands the clause over in a block of its exact size, jumps and asserts. A clause of one literal is
-// never watched: its literal holds at level 0 for good.
+// never watched: its literal holds for good, at root_level_.
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep) {
@@ -190,6 +193,7 @@ template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c, bool keep) {
   if (decision_level_ == 0) return false;
+  assert(decision_level_ > root_level_);  // the levels that hold for good are kept by a model
   ++conflicts_;
   learn(analyze(c), keep);
   activity_increment_ *= 1 / 0.95;

@@ -207,6 +207,12 @@ class dpll<user_context, check>::search_state {
   // nothing: a conflict only means that an excursion must answer (false, also when the solve must
   // stop).
   bool dive();
+  // Whether the values the preferred search has settled may hold for good (see activity.hpp): only
+  // when every model is accepted and the clauses learnt under them die with the search.
+  bool may_settle() const noexcept {
+    return theory::accepts_every_model<check> && proof_ == nullptr && !keep_formula_ &&
+           options_.learnt_clause == nullptr;
+  }
   // Copies the complete, conflict-free assignment into the witness.
   void record_witness() noexcept {
     for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
@@ -214,7 +220,7 @@ class dpll<user_context, check>::search_state {
   }
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
   void refute(const conflict& c);
-  // Makes learnt_ a clause of the search at level 0; false when that leaves no model.
+  // Makes learnt_ a clause of the search at root_level_; false when that leaves no model.
   bool learn_refutation();
   // Allocates what decisions by activity need; every variable up to min_vars goes into the heap.
   void enable_activity();
@@ -243,9 +249,10 @@ class dpll<user_context, check>::search_state {
     std::int32_t jump_level;  // the highest level among its literals but the first; 0 for one literal
     std::int32_t lbd;         // the number of distinct levels among its literals
   };
-  // Derives into learnt_ the first-UIP clause of `c`, met at the current level (above 0), with
-  // every literal of level 0 left out and every literal implied by the others removed: its literal
-  // of the current level first, a literal of the highest other level second.
+  // Derives into learnt_ the first-UIP clause of `c`, met at the current level (above root_level_),
+  // with every literal of a level that holds for good left out and every literal implied by the
+  // others removed: its literal of the current level first, a literal of the highest other level
+  // second.
   analysis analyze(const conflict& c);
   // Makes learnt_ a clause of the search (for good when `keep`, else one that reduction may
   // release), undoes the levels above the jump level and asserts the clause's first literal there.
@@ -319,6 +326,7 @@ class dpll<user_context, check>::search_state {
   std::int32_t unassigned_left_ = 0;             // variables of m that are unset
   variable first_unset_{1};                      // decide() looks from here; every variable below it is set
   std::int32_t decision_level_ = 0;              // current decision level, 0 before the first decision
+  std::int32_t root_level_ = 0;                  // levels 1 .. root_level_ hold for good, as level 0 does
   var_record* vars_ = nullptr;                   // level, cause and reason of each variable 0 .. last
   literal* trail_ = nullptr;                     // the literals made true, in order; at most one per variable
   std::int32_t trail_size_ = 0;                  // entries in use in trail_, 0 .. last
