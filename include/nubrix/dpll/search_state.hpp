@@ -246,7 +246,7 @@ class dpll<user_context, check>::search_state {
   // --- conflict analysis ---
   // The clause learnt from a conflict: where the search jumps and how many levels it spans.
   struct analysis {
-    std::int32_t jump_level;  // the highest level among its literals but the first; 0 for one literal
+    std::int32_t jump_level;  // the highest level among its literals but the first; root_level_ for one
     std::int32_t lbd;         // the number of distinct levels among its literals
   };
   // Derives into learnt_ the first-UIP clause of `c`, met at the current level (above root_level_),
