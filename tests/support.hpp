@@ -277,6 +277,9 @@ struct access {
     s->in_order_turn_ = std::max<std::int64_t>(conflicts, 1);
     s->excursion_cap_ = cap;
   }
+  // Makes the search speculate, before its first witness, on all but the newest `margin` in-order
+  // decisions whenever there are more than twice as many.
+  void speculate_beyond(std::int32_t margin) { s->speculation_margin_ = margin; }
   // Makes the search reduce its learnt clauses every `conflicts` conflicts or so.
   void reduce_every(std::int64_t conflicts) { s->next_reduction_ = s->reduction_step_ = conflicts; }
 

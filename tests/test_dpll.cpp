@@ -81,10 +81,13 @@ constexpr auto accept = theory::accept_every_model;  // lets the search settle v
 
 // The preferred search with its witness from the first decision on: through the entry points it
 // decides in order alone for its first conflicts, which small formulas never pass. A small `cap`
-// makes it take turns with the in-order search alone.
-bool solve_with_witness(const entries& es, model& m, std::int64_t cap = 8000) {
+// makes it take turns with the in-order search alone. With a `margin`, it decides in order alone for
+// `first_turn` conflicts and then speculates on all but the newest `margin` in-order decisions.
+bool solve_with_witness(const entries& es, model& m, std::int64_t cap = 8000, std::int32_t margin = 0,
+                        std::int64_t first_turn = 0) {
   access<nothing, accept> a(es, m, 0, search_policy::preferred);
-  a.witness_after(0, cap);
+  a.witness_after(first_turn, cap);
+  if (margin > 0) a.speculate_beyond(margin);
   const bool found = a.search();
   m = a.m;
   return found;
@@ -188,6 +191,18 @@ TEST_F(solve_test, random_formulas_against_brute_force) {
   EXPECT_LT(satisfiable, rounds * 4 / 5);
 }
 
+// Appends `count` clauses of three random literals over 1 .. n to es.
+void add_random_clauses(std::mt19937_64& rng, entries& es, int n, int count) {
+  for (int i = 0; i < count; ++i) {
+    entry e;
+    for (int k = 0; k < 3; ++k) {
+      const auto v = static_cast<std::int32_t>(1 + rng() % n);
+      e.push_back(rng() % 2 ? v : -v);
+    }
+    es.push_back(e);
+  }
+}
+
 // Larger formulas, where the preferred search needs its witness and excursions: its model is the
 // in-order search's, and the search by activity agrees on satisfiability.
 TEST_F(solve_test, policies_agree_on_generated_formulas) {
@@ -196,14 +211,7 @@ TEST_F(solve_test, policies_agree_on_generated_formulas) {
     const int n = 30 + static_cast<int>(rng() % 40);
     entries es = random_entries(rng, n, n / 4);
     es.erase(std::remove_if(es.begin(), es.end(), [](const entry& e) { return e.empty(); }), es.end());
-    for (int i = 0; i < 4 * n; ++i) {
-      entry e;
-      for (int k = 0; k < 3; ++k) {
-        const auto v = static_cast<std::int32_t>(1 + rng() % n);
-        e.push_back(rng() % 2 ? v : -v);
-      }
-      es.push_back(e);
-    }
+    add_random_clauses(rng, es, n, 4 * n);
     SCOPED_TRACE(::testing::Message() << "round " << round);
     const outcome preferred = solve_plain(es, model(1, n));
     const outcome in_order = solve_plain(es, model(1, n), 0, search_policy::in_order);
@@ -218,6 +226,25 @@ TEST_F(solve_test, policies_agree_on_generated_formulas) {
       ASSERT_EQ(preferred.m, in_order.m);
       ASSERT_EQ(witnessed, in_order.m);
       ASSERT_EQ(in_turns, in_order.m);
+    }
+  }
+}
+
+// Speculations on the in-order decisions, wrong as often as right on random 3-SAT across its
+// threshold: the model stays the in-order search's.
+TEST_F(solve_test, speculations_keep_the_preferred_model) {
+  std::mt19937_64 rng(::testing::UnitTest::GetInstance()->random_seed() + 7);
+  for (int round = 0; round < 150; ++round) {
+    const int n = 40 + static_cast<int>(rng() % 40);
+    entries es;
+    add_random_clauses(rng, es, n, n * (25 + static_cast<int>(rng() % 20)) / 10);
+    SCOPED_TRACE(::testing::Message() << "round " << round);
+    const outcome in_order = solve_plain(es, model(1, n), 0, search_policy::in_order);
+    model speculated(1, n);
+    ASSERT_EQ(solve_with_witness(es, speculated, round % 2 == 0 ? 8000 : 2, 1 + round % 3, 1 + round % 8),
+              in_order.found);
+    if (in_order.found) {
+      ASSERT_EQ(speculated, in_order.m);
     }
   }
 }
@@ -783,17 +810,20 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
   // Excursions, refutations and the replay of the in-order decisions.
   std::mt19937_64 rng(11);
   entries es;
-  for (int i = 0; i < 150; ++i) {
-    entry e;
-    for (int k = 0; k < 3; ++k) {
-      const auto v = static_cast<std::int32_t>(1 + rng() % 40);
-      e.push_back(rng() % 2 ? v : -v);
-    }
-    es.push_back(e);
-  }
+  add_random_clauses(rng, es, 40, 150);
   EXPECT_GT(for_each_failing_request([&](int k) {
               access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
               a.witness_after(0, k % 2 == 0 ? 8000 : 2);
+              probe::fail_request(k);
+              a.search();
+            }),
+            20);
+  // Speculations on the in-order decisions, failed and borne out, and what a failed one releases.
+  add_random_clauses(rng, es, 40, 30);
+  EXPECT_GT(for_each_failing_request([&](int k) {
+              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
+              a.witness_after(3, 8000);
+              a.speculate_beyond(1);
               probe::fail_request(k);
               a.search();
             }),

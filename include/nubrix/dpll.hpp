@@ -159,6 +159,14 @@ class dpll {
       e_[n] = l;
       header()[0] = n + 1;
     }
+    // Removes the last entry equal to l, which the list must hold, keeping the others in order.
+    void remove_last(literal l) noexcept {
+      const std::int32_t n = size();
+      std::int32_t i = n - 1;
+      while (e_[i] != l) --i;
+      std::memmove(e_ + i, e_ + i + 1, static_cast<std::size_t>(n - 1 - i) * sizeof(literal));
+      header()[0] = n - 1;
+    }
     // Releases the block, if any; the list must not be used again.
     void destroy() noexcept {
       if (e_ != nullptr) internals::release(header());

@@ -49,6 +49,16 @@
 // is never done where a proof is written, learnt clauses are reported, or an incremental solve hands
 // them back. A question then costs what it costs a search by activity given the values before it as
 // facts: its excursion assumes the question alone, and learns clauses without those values.
+// Before the first witness the excursions' clauses carry the in-order decisions they rest on:
+// hundreds of literals where the trail is long (random 3-SAT of thousands of variables), although
+// most of those decisions turn out to be the greatest model's. So when the trail holds more than
+// twice speculation_margin_ (50 at first) in-order decisions, all but the newest that many are
+// speculated on: they hold for good as above (root_level_) with no witness yet. A witness found
+// then bears them out, as it keeps the whole trail: they are the greatest model's, and the clauses
+// learnt under them follow from the formula and values of that model, as above. A conflict among
+// them shows instead that they have no model together. The clause of their negations, which
+// follows from the formula alone, is learnt; every clause learnt since the speculation began is
+// released, as it may rest on their values; the search goes on below them, and the margin doubles.
 #ifndef NUBRIX_DPLL_ACTIVITY_HPP
 #define NUBRIX_DPLL_ACTIVITY_HPP
 
@@ -71,7 +81,7 @@ bool dpll<user_context, check>::search_state::assign_all() {
       if (!place_assumptions()) return false;
       if (!undecided()) break;
       decide();
-      if (!propagate_and_learn()) return false;
+      if (!propagate_and_learn() && !abandon_speculation()) return false;
     }
     if (!undecided()) break;
     if (activity_ == nullptr) enable_activity();
@@ -79,6 +89,7 @@ bool dpll<user_context, check>::search_state::assign_all() {
     // was the witness), so there is none here. The excursions take up the decisions where their
     // last turn left them, not the deeper ones made since.
     assert(!have_witness_);
+    assert(resume_level_ >= root_level_);
     if (resume_level_ < decision_level_) unassign_all(resume_level_);
     bool stuck = false;
     if (!witness_turn(stuck)) return false;
@@ -109,10 +120,14 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
       // the trail and the witness agree again, unless the solve must stop.
       if (known || value(v) != variable_value::true_ || dive()) continue;
     }
+    if (!have_witness_ && speculated_ == 0) speculate();
     const bool capped = !have_witness_ && in_order_earns_turns();
     const std::int64_t cap = capped ? conflicts_ + excursion_cap_ : std::numeric_limits<std::int64_t>::max();
     const excursion_end end = excursion(true, cap);
-    if (end == excursion_end::no_model) return false;
+    if (end == excursion_end::no_model) {
+      if (abandon_speculation()) continue;
+      return false;
+    }
     if (end == excursion_end::capped) {
       stuck = true;
       return true;
@@ -131,6 +146,45 @@ bool dpll<user_context, check>::search_state::in_order_earns_turns() const noexc
   if (learnt_counts_[0] == 0 || learnt_counts_[1] == 0) return true;
   return 4.0 * static_cast<double>(lbd_sums_[0]) * static_cast<double>(learnt_counts_[1]) <=
          5.0 * static_cast<double>(lbd_sums_[1]) * static_cast<double>(learnt_counts_[0]);
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+void dpll<user_context, check>::search_state::speculate() noexcept {
+  // The ages of learnt clauses tell those learnt under the speculation apart while they count
+  // conflicts exactly.
+  constexpr std::int64_t age_limit = std::int64_t{1} << 30;
+  if (!may_settle() || conflicts_ >= age_limit || decision_level_ - assumed_level_ <= 2 * speculation_margin_) return;
+  speculated_ = root_level_ = decision_level_ - speculation_margin_;
+  speculation_start_ = conflicts_;
+  speculation_clauses_ = f_.clauses.size;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::abandon_speculation() {
+  if (!speculation_failed_ || stopped_) return false;
+  speculation_failed_ = false;
+  const std::int32_t level = speculated_;
+  assert(level > 0 && !have_witness_);
+  speculated_ = root_level_ = 0;
+  speculation_margin_ = std::min(2 * speculation_margin_, std::numeric_limits<std::int32_t>::max() / 4);
+  // The decisions of levels 1 .. level have no model together: the newest first, as it is the one
+  // the clause asserts false, then the next newest, which the clause is watched on.
+  learnt_.clear();
+  for (std::int32_t k = level; k >= 1; --k) learnt_.append(-trail_[level_starts_[k - 1]]);
+  unassign_all(level - 1);
+  // What rests on the speculation: the learnt clauses since it began, none of them the reason of an
+  // assignment below its levels, and the clauses of one literal it added to the formula.
+  const std::int64_t start = speculation_start_;
+  release_learnts(0, [start](const learnt_record& r) { return r.age >= start; });
+  for (std::int32_t i = speculation_clauses_; i < f_.clauses.size; ++i) {
+    assert(f_.clauses.e[i].length() == 1);
+    free(f_.clauses.e[i]);
+  }
+  f_.clauses.size = speculation_clauses_;
+  learn(analysis{level - 1, level}, false);
+  return propagate_and_learn();
 }
 
 template <typename user_context, auto check>
@@ -248,7 +302,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
         end = excursion_end::refuted;
         break;
       }
-      resolve_conflict(c, false);
+      if (!resolve_conflict(c, false)) return excursion_end::no_model;  // a speculation failed
       count_learnt(true);
       lbd_recent_ += (last_lbd_ - lbd_recent_) / 32;
       lbd_longer_ += (last_lbd_ - lbd_longer_) / 4096;
@@ -361,7 +415,10 @@ requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::learn_refutation() {
   assert(decision_level_ == root_level_);
   const std::int32_t n = learnt_.size;
-  if (n == 0) return false;
+  if (n == 0) {
+    speculation_failed_ = speculated_ != 0;
+    return false;
+  }
   const literal_array_access c = internals::allocate_clause(n);
   std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
   if (proof_ != nullptr) proof_->clause(c.data(), n, false);
@@ -369,7 +426,9 @@ bool dpll<user_context, check>::search_state::learn_refutation() {
     f_.append_clause(c);
     report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
-    return val(c.data()[0]) == variable_value::true_ && !propagate();
+    if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;
+    speculation_failed_ = speculated_ != 0;
+    return false;
   }
   f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
   report_learnt(c);

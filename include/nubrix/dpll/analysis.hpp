@@ -192,8 +192,12 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c, bool keep) {
-  if (decision_level_ == 0) return false;
-  assert(decision_level_ > root_level_);  // the levels that hold for good are kept by a model
+  if (decision_level_ <= root_level_) {
+    // The levels that hold for good are kept by a model; those of a speculation may not be.
+    assert(decision_level_ == 0 || speculated_ != 0);
+    speculation_failed_ = decision_level_ > 0;
+    return false;
+  }
   ++conflicts_;
   learn(analyze(c), keep);
   activity_increment_ *= 1 / 0.95;

@@ -18,29 +18,45 @@ namespace nubrix {
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 void dpll<user_context, check>::search_state::reduce_learnts() {
-  // A released clause's first bound, set just before its entries are dropped and its block released.
-  constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
   learnt_record* const records = f_.learnts.e;
   const std::int32_t n = f_.learnts.size;
   ++stats_.reductions;
   std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
   });
+  release_learnts(n / 2, [](const learnt_record& r) { return r.lbd > 2; });
+}
 
-  // The literal a clause forced is its first, but for a clause of three, which may have forced any.
-  const auto locked = [&](array_bounds* c) {
-    const literal* const lits = clause_literals(c);
-    const std::int32_t candidates = c->last - c->first == 2 ? 3 : 1;
-    for (std::int32_t i = 0; i < candidates; ++i)
-      if (val(lits[i]) == variable_value::true_ && vars_[to_int(get_var(lits[i]))].reason == c) return true;
-    return false;
-  };
+// The literal a clause forced is its first, but for a clause of three, which may have forced any.
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+bool dpll<user_context, check>::search_state::locked(array_bounds* c) const noexcept {
+  const literal* const lits = clause_literals(c);
+  const std::int32_t candidates = c->last - c->first == 2 ? 3 : 1;
+  for (std::int32_t i = 0; i < candidates; ++i)
+    if (val(lits[i]) == variable_value::true_ && vars_[to_int(get_var(lits[i]))].reason == c) return true;
+  return false;
+}
+
+template <typename user_context, auto check>
+requires theory::check_operation<check, user_context>
+template <typename predicate>
+void dpll<user_context, check>::search_state::release_learnts(std::int32_t from, predicate release) {
+  // A released clause's first bound, set just before its entries are dropped and its block released.
+  constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
+  learnt_record* const records = f_.learnts.e;
+  const std::int32_t n = f_.learnts.size;
   // Mark the clauses to release and list, once each, the variables whose watch lists hold them.
   std::int32_t releasing = 0;
-  for (std::int32_t i = n / 2; i < n; ++i) {
+  for (std::int32_t i = from; i < n; ++i) {
     array_bounds* const c = records[i].clause;
-    if (records[i].lbd <= 2 || locked(c)) continue;
+    if (!release(records[i]) || locked(c)) continue;
     const literal* const lits = clause_literals(c);
+    if (c->last == c->first + 1) {
+      // A binary clause lives in the implication lists, and the newest entry for it is its own.
+      f_.implications(lits[0]).remove_last(lits[1]);
+      f_.implications(lits[1]).remove_last(lits[0]);
+    }
     for (const literal l : {lits[0], lits[1]}) {
       const variable v = get_var(l);
       if (marks_[to_int(v)] != 0) continue;

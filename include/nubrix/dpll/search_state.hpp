@@ -213,11 +213,19 @@ class dpll<user_context, check>::search_state {
     return theory::accepts_every_model<check> && proof_ == nullptr && !keep_formula_ &&
            options_.learnt_clause == nullptr;
   }
-  // Copies the complete, conflict-free assignment into the witness.
+  // Copies the complete, conflict-free assignment into the witness, which bears out a speculation.
   void record_witness() noexcept {
     for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
     have_witness_ = true;
+    speculated_ = 0;
   }
+  // Before the first witness, takes the in-order decisions on the trail as facts, but for the newest
+  // speculation_margin_ of them, when there are more than twice as many; see activity.hpp.
+  void speculate() noexcept;
+  // After a speculation met a conflict among its facts: learns that its decisions cannot hold
+  // together, releases every clause learnt under them and goes on from the level below. False when
+  // no speculation failed or when there is no model or the solve must stop.
+  bool abandon_speculation();
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
   void refute(const conflict& c);
   // Makes learnt_ a clause of the search at root_level_; false when that leaves no model.
@@ -272,6 +280,12 @@ class dpll<user_context, check>::search_state {
   // Releases the less useful half of the learnt clauses that reduction may release, never one
   // that is the reason of a current assignment or of literal block distance two or less.
   void reduce_learnts();
+  // Releases the learnt clauses from position `from` on whose record `release` accepts, except
+  // those that are the reason of a current assignment.
+  template <typename predicate>
+  void release_learnts(std::int32_t from, predicate release);
+  // Whether the clause c is the reason of a current assignment.
+  bool locked(array_bounds* c) const noexcept;
   // Reduces when conflicts_ has reached next_reduction_, which then moves on by a step 300 longer
   // than the last.
   void reduce_when_due() {
@@ -295,7 +309,8 @@ class dpll<user_context, check>::search_state {
   // Puts the two best literals of a new clause first: non-false ones, then the false ones of the
   // highest levels. Returns the number of non-false literals.
   std::int32_t reorder_clause(literal_array_access c) noexcept;
-  // Analyses c as a conflict at the current level and learns from it; false when the level is 0.
+  // Analyses c as a conflict at the current level and learns from it; false when the level holds
+  // for good: level 0 (no model), or a speculation's (speculation_failed_ is then set).
   bool resolve_conflict(const conflict& c, bool keep);
   // Counts the clause learnt last toward the excursions' clauses or the in-order search's.
   void count_learnt(bool in_excursion) noexcept {
@@ -352,6 +367,13 @@ class dpll<user_context, check>::search_state {
   std::uint8_t* shared_phases_ = nullptr;           // the caller's phases, read and written back, if any
   std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
+  // A speculation: until the first witness, the levels 1 .. speculated_ (0: none) are taken to hold
+  // for good (root_level_ is speculated_), which no model may bear out.
+  std::int32_t speculated_ = 0;
+  std::int64_t speculation_start_ = 0;    // conflicts_ when it began: later learnt clauses rest on it
+  std::int32_t speculation_clauses_ = 0;  // f_.clauses' size then: later ones, of one literal, rest on it
+  std::int32_t speculation_margin_ = 50;  // the newest decisions left out of it; doubles after a failure
+  bool speculation_failed_ = false;       // its facts have no model: abandon_speculation() is due
   std::int32_t last_lbd_ = 0;                       // the levels spanned by the clause learnt last
   double lbd_recent_ = 0;                           // their moving average in the excursions: over about 32
   double lbd_longer_ = 0;                           // ... and about 4096 conflicts
