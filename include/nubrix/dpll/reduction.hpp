@@ -24,7 +24,7 @@ void dpll<user_context, check>::search_state::reduce_learnts() {
   std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
   });
-  release_learnts(n / 2, [](const learnt_record& r) { return r.lbd > 2; });
+  stats_.released_clauses += release_learnts(n / 2, [](const learnt_record& r) { return r.lbd > 2; });
 }
 
 // The literal a clause forced is its first, but for a clause of three, which may have forced any.
@@ -41,7 +41,7 @@ bool dpll<user_context, check>::search_state::locked(array_bounds* c) const noex
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 template <typename predicate>
-void dpll<user_context, check>::search_state::release_learnts(std::int32_t from, predicate release) {
+std::int32_t dpll<user_context, check>::search_state::release_learnts(std::int32_t from, predicate release) {
   // A released clause's first bound, set just before its entries are dropped and its block released.
   constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
   learnt_record* const records = f_.learnts.e;
@@ -69,9 +69,8 @@ void dpll<user_context, check>::search_state::release_learnts(std::int32_t from,
   }
   if (releasing == 0) {
     clear_marks();
-    return;
+    return 0;
   }
-  stats_.released_clauses += releasing;
 
   for (std::int32_t i = 0; i < to_clear_.size; ++i) {
     const variable v = get_var(to_clear_.e[i]);
@@ -95,6 +94,7 @@ void dpll<user_context, check>::search_state::release_learnts(std::int32_t from,
     }
   }
   f_.learnts.size = kept;
+  return releasing;
 }
 
 }  // namespace nubrix

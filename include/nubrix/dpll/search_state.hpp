@@ -281,9 +281,9 @@ class dpll<user_context, check>::search_state {
   // that is the reason of a current assignment or of literal block distance two or less.
   void reduce_learnts();
   // Releases the learnt clauses from position `from` on whose record `release` accepts, except
-  // those that are the reason of a current assignment.
+  // those that are the reason of a current assignment; returns how many.
   template <typename predicate>
-  void release_learnts(std::int32_t from, predicate release);
+  std::int32_t release_learnts(std::int32_t from, predicate release);
   // Whether the clause c is the reason of a current assignment.
   bool locked(array_bounds* c) const noexcept;
   // Reduces when conflicts_ has reached next_reduction_, which then moves on by a step 300 longer
