@@ -120,7 +120,7 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
       // the trail and the witness agree again, unless the solve must stop.
       if (known || value(v) != variable_value::true_ || dive()) continue;
     }
-    if (!have_witness_ && speculated_ == 0) speculate();
+    if (!have_witness_ && !speculating_) speculate();
     const bool capped = !have_witness_ && in_order_earns_turns();
     const std::int64_t cap = capped ? conflicts_ + excursion_cap_ : std::numeric_limits<std::int64_t>::max();
     const excursion_end end = excursion(true, cap);
@@ -155,7 +155,8 @@ void dpll<user_context, check>::search_state::speculate() noexcept {
   // conflicts exactly.
   constexpr std::int64_t age_limit = std::int64_t{1} << 30;
   if (!may_settle() || conflicts_ >= age_limit || decision_level_ - assumed_level_ <= 2 * speculation_margin_) return;
-  speculated_ = root_level_ = decision_level_ - speculation_margin_;
+  speculating_ = true;
+  root_level_ = decision_level_ - speculation_margin_;
   speculation_start_ = conflicts_;
   speculation_clauses_ = f_.clauses.size;
 }
@@ -165,9 +166,10 @@ requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::abandon_speculation() {
   if (!speculation_failed_ || stopped_) return false;
   speculation_failed_ = false;
-  const std::int32_t level = speculated_;
-  assert(level > 0 && !have_witness_);
-  speculated_ = root_level_ = 0;
+  const std::int32_t level = root_level_;
+  assert(speculating_ && level > 0 && !have_witness_);
+  speculating_ = false;
+  root_level_ = 0;
   speculation_margin_ = std::min(2 * speculation_margin_, std::numeric_limits<std::int32_t>::max() / 4);
   // The decisions of levels 1 .. level have no model together: the newest first, as it is the one
   // the clause asserts false, then the next newest, which the clause is watched on.
@@ -416,7 +418,7 @@ bool dpll<user_context, check>::search_state::learn_refutation() {
   assert(decision_level_ == root_level_);
   const std::int32_t n = learnt_.size;
   if (n == 0) {
-    speculation_failed_ = speculated_ != 0;
+    speculation_failed_ = speculating_;
     return false;
   }
   const literal_array_access c = internals::allocate_clause(n);
@@ -427,7 +429,7 @@ bool dpll<user_context, check>::search_state::learn_refutation() {
     report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
     if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;
-    speculation_failed_ = speculated_ != 0;
+    speculation_failed_ = speculating_;
     return false;
   }
   f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));

@@ -194,7 +194,7 @@ requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c, bool keep) {
   if (decision_level_ <= root_level_) {
     // The levels that hold for good are kept by a model; those of a speculation may not be.
-    assert(decision_level_ == 0 || speculated_ != 0);
+    assert(decision_level_ == 0 || speculating_);
     speculation_failed_ = decision_level_ > 0;
     return false;
   }

@@ -217,7 +217,7 @@ class dpll<user_context, check>::search_state {
   void record_witness() noexcept {
     for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
     have_witness_ = true;
-    speculated_ = 0;
+    speculating_ = false;
   }
   // Before the first witness, takes the in-order decisions on the trail as facts, but for the newest
   // speculation_margin_ of them, when there are more than twice as many; see activity.hpp.
@@ -367,9 +367,9 @@ class dpll<user_context, check>::search_state {
   std::uint8_t* shared_phases_ = nullptr;           // the caller's phases, read and written back, if any
   std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
   bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
-  // A speculation: until the first witness, the levels 1 .. speculated_ (0: none) are taken to hold
-  // for good (root_level_ is speculated_), which no model may bear out.
-  std::int32_t speculated_ = 0;
+  // A speculation: until the first witness, the levels 1 .. root_level_ are taken to hold for good,
+  // which no model may bear out.
+  bool speculating_ = false;
   std::int64_t speculation_start_ = 0;    // conflicts_ when it began: later learnt clauses rest on it
   std::int32_t speculation_clauses_ = 0;  // f_.clauses' size then: later ones, of one literal, rest on it
   std::int32_t speculation_margin_ = 50;  // the newest decisions left out of it; doubles after a failure
