@@ -410,31 +410,29 @@ void dpll<user_context, check>::search_state::refute(const conflict& c) {
 }
 
 // Makes the clause in learnt_ part of the search at the level that holds for good (asserting it when
-// it has one literal).
-// False when it is empty: the formula has no model.
+// it has one literal). False when no model keeps those levels, because the clause is empty or its
+// literal meets a conflict: the formula has none, or a speculation failed (speculation_failed_).
 template <typename user_context, auto check>
 requires theory::check_operation<check, user_context>
 bool dpll<user_context, check>::search_state::learn_refutation() {
   assert(decision_level_ == root_level_);
   const std::int32_t n = learnt_.size;
-  if (n == 0) {
-    speculation_failed_ = speculating_;
-    return false;
-  }
-  const literal_array_access c = internals::allocate_clause(n);
-  std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
-  if (proof_ != nullptr) proof_->clause(c.data(), n, false);
-  if (n == 1) {
+  if (n > 0) {
+    const literal_array_access c = internals::allocate_clause(n);
+    std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
+    if (proof_ != nullptr) proof_->clause(c.data(), n, false);
+    if (n > 1) {
+      f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
+      report_learnt(c);
+      return true;
+    }
     f_.append_clause(c);
     report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
     if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;
-    speculation_failed_ = speculating_;
-    return false;
   }
-  f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
-  report_learnt(c);
-  return true;
+  speculation_failed_ = speculating_;
+  return false;
 }
 
 template <typename user_context, auto check>
