@@ -35,6 +35,7 @@ struct nubrix_solver {
   void* learn_data = nullptr;
   std::int32_t learn_max_length = 0;
   std::vector<std::int32_t> learnt;  // the clause handed to learn, 0-terminated
+  bool answered = false;             // the last call of nubrix_solve answered; its model and failed set stand
 };
 
 namespace {
@@ -126,7 +127,9 @@ int nubrix_clear_assumptions(nubrix_solver* s) {
 }
 
 int nubrix_solve(nubrix_solver* s) {
-  if (s == nullptr || !s->clause.empty() || s->clause_error != NUBRIX_OK) return NUBRIX_ERROR_INVALID;
+  if (s == nullptr) return NUBRIX_ERROR_INVALID;
+  s->answered = false;  // a refused or failed solve forgets the previous answer too
+  if (!s->clause.empty() || s->clause_error != NUBRIX_OK) return NUBRIX_ERROR_INVALID;
   return guarded([&] {
     nubrix::solve_options options;
     options.policy = s->policy;
@@ -147,7 +150,9 @@ int nubrix_solve(nubrix_solver* s) {
       options.learnt_data = s;
       options.learnt_max_size = s->learn_max_length;
     }
-    switch (s->solver.solve(options)) {
+    const nubrix::solve_result r = s->solver.solve(options);
+    s->answered = true;
+    switch (r) {
       case nubrix::solve_result::sat:
         return NUBRIX_SAT;
       case nubrix::solve_result::unsat:
@@ -160,7 +165,7 @@ int nubrix_solve(nubrix_solver* s) {
 }
 
 std::int32_t nubrix_value(const nubrix_solver* s, std::int32_t lit) {
-  if (s == nullptr || !in_range(lit)) return 0;
+  if (s == nullptr || !s->answered || !in_range(lit)) return 0;
   switch (s->solver.value(nubrix::variable{lit < 0 ? -lit : lit})) {
     case nubrix::variable_value::true_:
       return lit > 0 ? lit : -lit;
@@ -173,7 +178,7 @@ std::int32_t nubrix_value(const nubrix_solver* s, std::int32_t lit) {
 }
 
 int nubrix_failed(const nubrix_solver* s, std::int32_t lit) {
-  return s != nullptr && in_range(lit) && s->solver.failed(nubrix::literal{lit}) ? 1 : 0;
+  return s != nullptr && s->answered && in_range(lit) && s->solver.failed(nubrix::literal{lit}) ? 1 : 0;
 }
 
 std::int32_t nubrix_variables(const nubrix_solver* s) { return s == nullptr ? 0 : s->solver.variables(); }

@@ -19,6 +19,8 @@
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
 
+#include "engine/search_state.hpp"
+
 namespace nubrix::testing {
 
 namespace probe = internals::heap_probe;
@@ -175,15 +177,34 @@ int for_each_failing_request(Attempt attempt) {
   }
 }
 
+// Tuning that makes the preferred search turn to a witness after `conflicts` conflicts and stop an
+// excursion after `cap` for a turn in order alone (both bounds doubling with each turn, as in the
+// search); with a `margin`, it speculates, before its first witness, on all but the newest `margin`
+// in-order decisions whenever there are more than twice as many.
+inline engine::parameters witness_after(std::int64_t conflicts, std::int64_t cap = 8000, std::int32_t margin = 0) {
+  engine::parameters p;
+  p.first_in_order_turn = conflicts;
+  p.in_order_turn = std::max<std::int64_t>(conflicts, 1);
+  p.excursion_cap = cap;
+  if (margin > 0) p.speculation_margin = margin;
+  return p;
+}
+
+// Tuning that makes the search reduce its learnt clauses every `conflicts` conflicts or so.
+inline engine::parameters reduce_every(std::int64_t conflicts) {
+  engine::parameters p;
+  p.first_reduction = conflicts;
+  return p;
+}
+
 // A search set up as solve sets it up, with every step reachable: the internal formula over the
 // entries (each of two or more entries watched), and a started search state over the model.
 template <typename user_context, auto check>
 struct access {
-  using plain = dpll<user_context, check>;
-  using watcher = typename plain::watcher;
-  using internal_formula = typename plain::internal_formula;
-  using state = typename plain::search_state;
-  using conflict = typename state::conflict;
+  using watcher = engine::watcher;
+  using internal_formula = engine::internal_formula;
+  using state = engine::search_state;
+  using conflict = state::conflict;
   using watch_triple = std::tuple<std::int32_t, std::int32_t, entry>;
 
   model m;
@@ -193,13 +214,15 @@ struct access {
   bool finished = false;
 
   explicit access(const entries& es, model start_model, std::int32_t min_vars = 0,
-                  search_policy policy = search_policy::in_order, user_context context = {})
+                  search_policy policy = search_policy::in_order, user_context context = {},
+                  const engine::parameters& tuning = engine::default_parameters)
       : m(std::move(start_model)), ctx(std::move(context)) {
     formulas::formula caller = formula_of(es);
     f = internal_formula::create(m, caller);
     for (std::int32_t i = 1; i <= caller.length(); ++i)
       if (caller.get(i).length() > 1) f->append_watcher(caller.get(i));
-    s = new state(*f, ctx, m, variable{min_vars == 0 ? m.last() : min_vars}, policy);
+    s = new state(*f, engine::theory_of<user_context, check>(ctx), m, variable{min_vars == 0 ? m.last() : min_vars},
+                  policy, {}, {}, tuning);
     s->start();
   }
   ~access() {
@@ -269,19 +292,6 @@ struct access {
   bool check_assign(std::int32_t l, literal_array_access antecedent) {
     return s->check_assign(literal{l}, antecedent.bounds());
   }
-
-  // Makes the preferred search turn to a witness after `conflicts` conflicts, and stop an excursion
-  // after `cap` for a turn in order alone (both bounds doubling with each turn, as in the search).
-  void witness_after(std::int64_t conflicts, std::int64_t cap = 8000) {
-    s->turn_end_ = conflicts;
-    s->in_order_turn_ = std::max<std::int64_t>(conflicts, 1);
-    s->excursion_cap_ = cap;
-  }
-  // Makes the search speculate, before its first witness, on all but the newest `margin` in-order
-  // decisions whenever there are more than twice as many.
-  void speculate_beyond(std::int32_t margin) { s->speculation_margin_ = margin; }
-  // Makes the search reduce its learnt clauses every `conflicts` conflicts or so.
-  void reduce_every(std::int64_t conflicts) { s->next_reduction_ = s->reduction_step_ = conflicts; }
 
   // Runs the search of the empty theory step by step as run() does, calling inspect(conflict level,
   // jump level) with each clause learnt before it joins, and reducing the learnt clauses after every

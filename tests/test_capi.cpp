@@ -354,6 +354,20 @@ TEST(c_interface, bad_input_returns_invalid_and_changes_nothing) {
   EXPECT_EQ(nubrix_value(s, 1), -1);
   EXPECT_EQ(nubrix_value(s, min), 0);
   EXPECT_EQ(nubrix_variables(s), 2);
+  // A solve refused while a clause is open forgets the answer before it, model and failed set.
+  EXPECT_EQ(nubrix_assume(s, -1), NUBRIX_OK);
+  EXPECT_EQ(nubrix_add(s, 1), NUBRIX_OK);
+  EXPECT_EQ(nubrix_add(s, 0), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_UNSAT);
+  EXPECT_EQ(nubrix_failed(s, -1), 1);
+  EXPECT_EQ(nubrix_add(s, 2), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_ERROR_INVALID);
+  EXPECT_EQ(nubrix_failed(s, -1), 0);
+  EXPECT_EQ(nubrix_add(s, 0), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_SAT);
+  EXPECT_EQ(nubrix_add(s, -3), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_ERROR_INVALID);
+  EXPECT_EQ(nubrix_value(s, 1), 0);
   nubrix_release(s);
 }
 

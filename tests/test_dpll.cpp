@@ -85,9 +85,7 @@ constexpr auto accept = theory::accept_every_model;  // lets the search settle v
 // `first_turn` conflicts and then speculates on all but the newest `margin` in-order decisions.
 bool solve_with_witness(const entries& es, model& m, std::int64_t cap = 8000, std::int32_t margin = 0,
                         std::int64_t first_turn = 0) {
-  access<nothing, accept> a(es, m, 0, search_policy::preferred);
-  a.witness_after(first_turn, cap);
-  if (margin > 0) a.speculate_beyond(margin);
+  access<nothing, accept> a(es, m, 0, search_policy::preferred, {}, witness_after(first_turn, cap, margin));
   const bool found = a.search();
   m = a.m;
   return found;
@@ -429,8 +427,8 @@ TEST_F(theory_test, check_calls_follow_the_greatest_models) {
       ASSERT_EQ((dpll<whimsical, whim>::solve(f, ctx, m, variable{0}, policy)), expected_found);
       ASSERT_EQ(ctx.offered, expected);
     }
-    access<whimsical, whim> a(visible, model(1, n), 0, search_policy::preferred, whimsical{ctx.salt, n, {}});
-    a.witness_after(0, 1 + ctx.salt % 3);
+    access<whimsical, whim> a(visible, model(1, n), 0, search_policy::preferred, whimsical{ctx.salt, n, {}},
+                              witness_after(0, 1 + ctx.salt % 3));
     ASSERT_EQ(a.search(), expected_found);
     ASSERT_EQ(a.ctx.offered, expected) << "with a witness, taking turns";
     offered += static_cast<int>(expected.size());
@@ -812,8 +810,8 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
   entries es;
   add_random_clauses(rng, es, 40, 150);
   EXPECT_GT(for_each_failing_request([&](int k) {
-              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
-              a.witness_after(0, k % 2 == 0 ? 8000 : 2);
+              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred, {},
+                                        witness_after(0, k % 2 == 0 ? 8000 : 2));
               probe::fail_request(k);
               a.search();
             }),
@@ -821,9 +819,7 @@ TEST_F(solve_memory_test, every_failed_request_of_a_plain_solve) {
   // Speculations on the in-order decisions, failed and borne out, and what a failed one releases.
   add_random_clauses(rng, es, 40, 30);
   EXPECT_GT(for_each_failing_request([&](int k) {
-              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred);
-              a.witness_after(3, 8000);
-              a.speculate_beyond(1);
+              access<nothing, accept> a(es, model(1, 40), 0, search_policy::preferred, {}, witness_after(3, 8000, 1));
               probe::fail_request(k);
               a.search();
             }),

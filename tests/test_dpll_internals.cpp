@@ -302,8 +302,7 @@ TEST_F(search_test, every_failed_request_with_reduction) {
   std::mt19937_64 rng(7);
   const entries es = random_3sat(rng, 60, 258);
   ASSERT_GT(for_each_failing_request([&](int k) {
-              dpll_access a(es, unset_model(60));
-              a.reduce_every(2);
+              dpll_access a(es, unset_model(60), 0, search_policy::in_order, {}, reduce_every(2));
               probe::fail_request(k);
               a.search();
             }),

@@ -62,8 +62,10 @@ TEST_F(heap_test, search_under_assumptions_matches_brute_force) {
     internals::literal_vectors::vector failed = internals::literal_vectors::empty_vector;
     bool sat = false;
     {
-      search a(es, model(1, n), 0, policy);
-      if (rng() % 2 == 0) a.witness_after(0, rng() % 2 == 0 ? 8000 : 1 + static_cast<std::int64_t>(rng() % 3));
+      const engine::parameters tuning =
+          rng() % 2 == 0 ? witness_after(0, rng() % 2 == 0 ? 8000 : 1 + static_cast<std::int64_t>(rng() % 3))
+                         : engine::default_parameters;
+      search a(es, model(1, n), 0, policy, {}, tuning);
       a.s->set_assumptions(literals.data(), static_cast<std::int32_t>(literals.size()), &failed);
       sat = a.search();
       entry failed_numbers(reinterpret_cast<std::int32_t*>(failed.e),

@@ -34,7 +34,7 @@ struct solve_statistics {
   std::int64_t learnt_literals = 0;            // literals of the learnt clauses as kept, after minimisation
   std::int64_t reductions = 0;                 // runs of the reduction of the learnt clauses
   std::int64_t released_clauses = 0;           // learnt clauses released by those runs
-  std::int64_t excursions = 0;                 // searches by activity started (the witness searches)
+  std::int64_t excursions = 0;                 // searches by activity started: the preferred search's, or any_model's one
   std::int64_t witnesses = 0;                  // of those, the ones that found a model
   std::int64_t refutations = 0;                // in-order decisions shown impossible by an excursion
   std::int64_t restarts = 0;                   // restarts of the searches by activity

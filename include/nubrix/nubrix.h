@@ -47,7 +47,8 @@ typedef struct nubrix_statistics {
   int64_t learnt_literals;        /* their literals as kept */
   int64_t reductions;             /* runs of the reduction of the learnt clauses */
   int64_t released_clauses;       /* learnt clauses those runs released */
-  int64_t excursions;             /* searches by activity started by the preferred search */
+  int64_t excursions;             /* searches by activity started (by the preferred search, and
+                                     the one search of NUBRIX_POLICY_ANY) */
   int64_t witnesses;              /* of those, the ones that found a model */
   int64_t refutations;            /* in-order decisions shown impossible by an excursion */
   int64_t restarts;               /* restarts of the searches by activity */
@@ -79,7 +80,8 @@ int nubrix_clear_assumptions(nubrix_solver* s);
 /* Solves with the solver's policy, limits and callbacks: NUBRIX_SAT, NUBRIX_UNSAT or NUBRIX_UNKNOWN,
  * which drop the assumptions, or an error code (NUBRIX_ERROR_INVALID while a clause is being built).
  * After an error the solver is as before the call, assumptions included, so that the solve can be
- * tried again, but for the answer of the previous solve, which is forgotten. */
+ * tried again, but for the answer of the previous solve, which is forgotten: nubrix_value and
+ * nubrix_failed answer 0 until a solve answers again. */
 int nubrix_solve(nubrix_solver* s);
 /* After NUBRIX_SAT: lit if lit is true in the model, -lit if it is false; 0 for a variable the
  * solver has not seen, after any other answer, and for a null handle, 0 or INT32_MIN. */

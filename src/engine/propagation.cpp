@@ -1,13 +1,7 @@
-// Unit propagation through the watch lists; part of <nubrix/dpll.hpp>.
-#ifndef NUBRIX_DPLL_PROPAGATION_HPP
-#define NUBRIX_DPLL_PROPAGATION_HPP
+// Unit propagation through the watch lists.
+#include "search_state.hpp"
 
-#include <utility>
-
-#include <nubrix/dpll.hpp>
-#include <nubrix/dpll/search_state.hpp>
-
-namespace nubrix {
+namespace nubrix::engine {
 
 // Takes the literals of the trail in order and, for the negation of each, the literal that has just
 // become false, walks its implication list, then its watch list. Each literal implied through a
@@ -18,9 +12,7 @@ namespace nubrix {
 // literals, so the clause is read only when its watch moves. At-most-one ranges are handled from the
 // entry and the values of their range, and never move. The watch list is compacted as it is walked, so
 // leaving an entry costs nothing.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::propagate() -> conflict {
+auto search_state::propagate() -> conflict {
   const std::int32_t start = propagated_;  // counted once at the end, not in the loop
   while (propagated_ < trail_size_) {
     const literal now_true = trail_[propagated_++];
@@ -149,9 +141,7 @@ auto dpll<user_context, check>::search_state::propagate() -> conflict {
   return conflict{};
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::propagate_and_learn() {
+bool search_state::propagate_and_learn() {
   for (;;) {
     const conflict c = propagate();
     if (out_of_budget()) return false;
@@ -163,6 +153,4 @@ bool dpll<user_context, check>::search_state::propagate_and_learn() {
   return true;
 }
 
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_PROPAGATION_HPP
+}  // namespace nubrix::engine

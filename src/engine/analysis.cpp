@@ -1,31 +1,7 @@
-// Conflict analysis, clause learning and backjumping; part of <nubrix/dpll.hpp>.
-#ifndef NUBRIX_DPLL_ANALYSIS_HPP
-#define NUBRIX_DPLL_ANALYSIS_HPP
+// Conflict analysis, clause learning and backjumping.
+#include "search_state.hpp"
 
-#include <cstring>
-#include <utility>
-
-#include <nubrix/dpll.hpp>
-#include <nubrix/dpll/search_state.hpp>
-
-namespace nubrix {
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-template <typename function>
-void dpll<user_context, check>::search_state::for_each_reason_literal(variable var, function fn) const {
-  const var_record& r = vars_[to_int(var)];
-  assert(forced(var));
-  if (r.because != literal{0}) {
-    // Forced by a binary clause, or false by an at-most-one range whose other variable is true.
-    fn(r.because);
-    return;
-  }
-  const literal* const lits = clause_literals(r.reason);
-  const std::int32_t n = r.reason->last - r.reason->first + 1;
-  for (std::int32_t i = 0; i < n; ++i)
-    if (get_var(lits[i]) != var && !fn(lits[i])) return;
-}
+namespace nubrix::engine {
 
 // Walks the trail back from its end. Every literal of the conflict, and of each reason resolved on,
 // is marked once: those of the current level are counted as open, those of lower levels go into the
@@ -34,9 +10,7 @@ void dpll<user_context, check>::search_state::for_each_reason_literal(variable v
 // implication point, whose negation asserts the clause. Otherwise the clause is resolved with its
 // reason. Marks are cleared from the list of what was marked, so a conflict costs what it touches,
 // never a pass over every variable.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> analysis {
+auto search_state::analyze(const conflict& c) -> analysis {
   assert(decision_level_ > 0 && propagated_ <= trail_size_);
   learnt_.clear();
   learnt_.append(literal{0});             // the place of the asserting literal
@@ -128,9 +102,7 @@ auto dpll<user_context, check>::search_state::analyze(const conflict& c) -> anal
   return a;
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t levels) {
+bool search_state::redundant(literal l, std::uint32_t levels) {
   const std::int32_t top = to_clear_.size;
   const std::int32_t root = root_level_;
   stack_.clear();
@@ -160,18 +132,14 @@ bool dpll<user_context, check>::search_state::redundant(literal l, std::uint32_t
   return true;
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::clear_marks() noexcept {
+void search_state::clear_marks() noexcept {
   for (std::int32_t i = 0; i < to_clear_.size; ++i) marks_[to_int(get_var(to_clear_.e[i]))] = 0;
   to_clear_.clear();
 }
 
 // Hands the clause over in a block of its exact size, jumps and asserts. A clause of one literal is
 // never watched: its literal holds for good, at root_level_.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep) {
+void search_state::learn(const analysis& a, bool keep) {
   const std::int32_t n = learnt_.size;
   const literal_array_access c = internals::allocate_clause(n);
   std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
@@ -189,9 +157,7 @@ void dpll<user_context, check>::search_state::learn(const analysis& a, bool keep
   report_learnt(c);
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c, bool keep) {
+bool search_state::resolve_conflict(const conflict& c, bool keep) {
   if (decision_level_ <= root_level_) {
     // The levels that hold for good are kept by a model; those of a speculation may not be.
     assert(decision_level_ == 0 || speculating_);
@@ -200,10 +166,8 @@ bool dpll<user_context, check>::search_state::resolve_conflict(const conflict& c
   }
   ++conflicts_;
   learn(analyze(c), keep);
-  activity_increment_ *= 1 / 0.95;
+  activity_increment_ *= 1 / params_.activity_decay;
   return true;
 }
 
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_ANALYSIS_HPP
+}  // namespace nubrix::engine

@@ -1,36 +1,27 @@
-// Reduction of the learnt clauses; part of <nubrix/dpll.hpp>.
-#ifndef NUBRIX_DPLL_REDUCTION_HPP
-#define NUBRIX_DPLL_REDUCTION_HPP
+// Reduction of the learnt clauses.
+#include "search_state.hpp"
 
-#include <algorithm>
-#include <limits>
-
-#include <nubrix/dpll.hpp>
-#include <nubrix/dpll/search_state.hpp>
-
-namespace nubrix {
+namespace nubrix::engine {
 
 // Ranks the learnt clauses, fewest levels first and among equals the newest first, and releases the
-// lower half, except clauses of two levels or fewer (kept for good: binary clauses among them) and
-// clauses that are the reason of a current assignment. The caller's clauses, theory entries and
+// lower half, except clauses of at most kept_lbd levels (binary clauses among them), which no
+// reduction releases (a failed speculation may: see preferred.cpp), and clauses that are the reason
+// of a current assignment. The caller's clauses, theory entries and
 // clauses learnt from a rejection are not in this list and are never released. Every allocation
 // comes before the first release, so running out of memory leaves every clause owned once.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::reduce_learnts() {
+void search_state::reduce_learnts() {
   learnt_record* const records = f_.learnts.e;
   const std::int32_t n = f_.learnts.size;
   ++stats_.reductions;
   std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
   });
-  stats_.released_clauses += release_learnts(n / 2, [](const learnt_record& r) { return r.lbd > 2; });
+  stats_.released_clauses +=
+      release_learnts(n / 2, release_filter{params_.kept_lbd, std::numeric_limits<std::int64_t>::min()});
 }
 
 // The literal a clause forced is its first, but for a clause of three, which may have forced any.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::locked(array_bounds* c) const noexcept {
+bool search_state::locked(array_bounds* c) const noexcept {
   const literal* const lits = clause_literals(c);
   const std::int32_t candidates = c->last - c->first == 2 ? 3 : 1;
   for (std::int32_t i = 0; i < candidates; ++i)
@@ -38,10 +29,7 @@ bool dpll<user_context, check>::search_state::locked(array_bounds* c) const noex
   return false;
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-template <typename predicate>
-std::int32_t dpll<user_context, check>::search_state::release_learnts(std::int32_t from, predicate release) {
+std::int32_t search_state::release_learnts(std::int32_t from, release_filter filter) {
   // A released clause's first bound, set just before its entries are dropped and its block released.
   constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
   learnt_record* const records = f_.learnts.e;
@@ -50,7 +38,7 @@ std::int32_t dpll<user_context, check>::search_state::release_learnts(std::int32
   std::int32_t releasing = 0;
   for (std::int32_t i = from; i < n; ++i) {
     array_bounds* const c = records[i].clause;
-    if (!release(records[i]) || locked(c)) continue;
+    if (records[i].lbd <= filter.lbd_above || records[i].age < filter.age_from || locked(c)) continue;
     const literal* const lits = clause_literals(c);
     if (c->last == c->first + 1) {
       // A binary clause lives in the implication lists, and the newest entry for it is its own.
@@ -97,6 +85,4 @@ std::int32_t dpll<user_context, check>::search_state::release_learnts(std::int32
   return releasing;
 }
 
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_REDUCTION_HPP
+}  // namespace nubrix::engine

@@ -1,8 +1,8 @@
-// The checks that keep malformed entries and models out of the search; part of <nubrix/dpll.hpp>.
+// The checks that keep malformed entries and models out of the search.
 // They run in passes the solver makes anyway (building the watch lists, taking an explanation over),
 // so a well-formed call pays one comparison per literal and nothing else.
-#ifndef NUBRIX_DPLL_VALIDATION_HPP
-#define NUBRIX_DPLL_VALIDATION_HPP
+#ifndef NUBRIX_ENGINE_VALIDATION_HPP
+#define NUBRIX_ENGINE_VALIDATION_HPP
 
 #include <cstdint>
 #include <limits>
@@ -11,7 +11,7 @@
 
 #include <nubrix/nubrix.hpp>
 
-namespace nubrix::dpll_detail {
+namespace nubrix::engine {
 
 // Raises std::invalid_argument unless m can carry a search: no entry below variable 1 and none at
 // 2147483647, the one variable whose successor the search cannot name.
@@ -85,6 +85,6 @@ inline void validate_entry(literal_array_access c, std::int32_t position, const 
   }
 }
 
-}  // namespace nubrix::dpll_detail
+}  // namespace nubrix::engine
 
-#endif  // NUBRIX_DPLL_VALIDATION_HPP
+#endif  // NUBRIX_ENGINE_VALIDATION_HPP

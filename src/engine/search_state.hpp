@@ -1,15 +1,43 @@
-// The state of one search and the operations that change an assignment; part of <nubrix/dpll.hpp>.
-#ifndef NUBRIX_DPLL_SEARCH_STATE_HPP
-#define NUBRIX_DPLL_SEARCH_STATE_HPP
+// The state of one search and the small operations that change an assignment, with the trail, the
+// per-variable tables and the counters. Each concern of the search is a file of its own beside this
+// one, all working on this state:
+//   trail.cpp           tables, assignment, undoing levels, the in-order decision
+//   clause_store.cpp    the internal formula and its watch and implication lists
+//   propagation.cpp     unit propagation
+//   analysis.cpp        first-UIP analysis, minimisation, learning and backjumping
+//   final_conflict.cpp  the caller's assumptions and the refutations that involve them
+//   reduction.cpp       releasing learnt clauses
+//   decisions.cpp       the activity heap: decisions by activity
+//   restarts.cpp        when a search by activity restarts
+//   preferred.cpp       the preferred model: witness, dive, excursion, speculation
+//   theory_step.cpp     asking the theory, and resuming after a rejection
+//   limits.cpp          bounds, polling and statistics
+//   search.cpp          the search loop
+//   solve.cpp           the entry points: a formula in, an answer out
+#ifndef NUBRIX_ENGINE_SEARCH_STATE_HPP
+#define NUBRIX_ENGINE_SEARCH_STATE_HPP
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
+#include <nubrix/control.hpp>
+#include <nubrix/decisions.hpp>
 #include <nubrix/dpll.hpp>
-#include <nubrix/dpll/internal_formula.hpp>
+#include <nubrix/proof.hpp>
 
-namespace nubrix {
+#include "clause_store.hpp"
+#include "parameters.hpp"
+
+namespace nubrix::testing {
+template <typename user_context, auto check>
+struct access;  // the test suite's window on the search's internal state
+}
+
+namespace nubrix::engine {
 
 // All working data of one search. The caller's model is the assignment, written in place. The
 // literals made true are kept on a trail in the order of assignment; levels never decrease along
@@ -20,18 +48,24 @@ namespace nubrix {
 // no_model, backtrack, theory_step's no_model) also report it when the solve must stop, having set
 // stopped_: a bound of the options was reached or their terminate callback said stop. Every caller
 // passes such an answer straight up, so the search ends at once, and run() tells the two apart.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-class dpll<user_context, check>::search_state {
+class search_state {
  public:
   using clock = std::chrono::steady_clock;
 
-  // A state over f, ctx and m that owns nothing yet, bounded by `options` (whose policy is not
-  // read: `policy` is), for a solve that began at `began`; start() allocates its tables.
-  search_state(internal_formula& f, user_context& ctx, model& m, variable_or_null min_vars,
+  // A state over f, the theory and m that owns nothing yet, bounded by `options` but searching by
+  // `policy` (options.policy is not read), for a solve that began at `began`, tuned by `tuning`;
+  // start() allocates its tables.
+  search_state(internal_formula& f, const theory_ref& theory, model& m, variable_or_null min_vars,
                search_policy policy = search_policy::in_order, const solve_options& options = {},
-               clock::time_point began = {}) noexcept
-      : f_(f), ctx_(ctx), m_(m), min_vars_(min_vars), policy_(policy), options_(options), began_(began) {}
+               clock::time_point began = {}, const parameters& tuning = default_parameters) noexcept
+      : f_(f), theory_(theory), m_(m), min_vars_(min_vars), options_(options), params_(tuning), began_(began) {
+    options_.policy = policy;
+    speculation_margin_ = tuning.speculation_margin;
+    next_reduction_ = reduction_step_ = tuning.first_reduction;
+    turn_end_ = tuning.first_in_order_turn;
+    in_order_turn_ = tuning.in_order_turn;
+    excursion_cap_ = tuning.excursion_cap;
+  }
 
   // Runs the search to its end: returns sat with an accepted model in m, unsat when there is none,
   // unknown when it had to stop first (m's entries then as they were given). Releases everything the
@@ -73,7 +107,7 @@ class dpll<user_context, check>::search_state {
 
  private:
   template <typename, auto>
-  friend struct testing::access;
+  friend struct nubrix::testing::access;
 
   // How a variable got its value.
   struct var_record {
@@ -210,8 +244,7 @@ class dpll<user_context, check>::search_state {
   // Whether the values the preferred search has settled may hold for good (see activity.hpp): only
   // when every model is accepted and the clauses learnt under them die with the search.
   bool may_settle() const noexcept {
-    return theory::accepts_every_model<check> && proof_ == nullptr && !keep_formula_ &&
-           options_.learnt_clause == nullptr;
+    return theory_.accepts_every_model && proof_ == nullptr && !keep_formula_ && options_.learnt_clause == nullptr;
   }
   // Copies the complete, conflict-free assignment into the witness, which bears out a speculation.
   void record_witness() noexcept {
@@ -238,6 +271,15 @@ class dpll<user_context, check>::search_state {
   void heap_insert(variable v) noexcept;
   void heap_up(std::int32_t i) noexcept;
   void heap_down(std::int32_t i) noexcept;
+
+  // --- restarts (restarts.cpp) ---
+  // Starts the restart schedule of an excursion: by the levels its learnt clauses span when
+  // `by_lbd` (under in-order decisions), else on the Luby sequence.
+  void start_restarts(bool by_lbd) noexcept;
+  // Takes the levels spanned by the clause an excursion just learnt into the moving averages.
+  void track_lbd() noexcept;
+  // Whether the excursion restarts now; when it does, counts the restart and schedules the next.
+  bool restart_due() noexcept;
   // The i-th term (from 0) of the Luby sequence 1 1 2 1 1 2 4 ...
   static std::int64_t luby(std::int64_t i) noexcept;
 
@@ -280,10 +322,15 @@ class dpll<user_context, check>::search_state {
   // Releases the less useful half of the learnt clauses that reduction may release, never one
   // that is the reason of a current assignment or of literal block distance two or less.
   void reduce_learnts();
-  // Releases the learnt clauses from position `from` on whose record `release` accepts, except
-  // those that are the reason of a current assignment; returns how many.
-  template <typename predicate>
-  std::int32_t release_learnts(std::int32_t from, predicate release);
+  // Which learnt clauses a release takes: those that span more than `lbd_above` levels and were
+  // learnt at or after conflict `age_from`.
+  struct release_filter {
+    std::int32_t lbd_above;
+    std::int64_t age_from;
+  };
+  // Releases the learnt clauses from position `from` on that `filter` takes, except those that are
+  // the reason of a current assignment; returns how many.
+  std::int32_t release_learnts(std::int32_t from, release_filter filter);
   // Whether the clause c is the reason of a current assignment.
   bool locked(array_bounds* c) const noexcept;
   // Reduces when conflicts_ has reached next_reduction_, which then moves on by a step 300 longer
@@ -291,7 +338,7 @@ class dpll<user_context, check>::search_state {
   void reduce_when_due() {
     if (conflicts_ < next_reduction_) return;
     reduce_learnts();
-    reduction_step_ += 300;
+    reduction_step_ += params_.reduction_growth;
     next_reduction_ = conflicts_ + reduction_step_;
   }
 
@@ -332,7 +379,7 @@ class dpll<user_context, check>::search_state {
 
   // Inputs of the search.
   internal_formula& f_;            // the clauses and watch lists; learnt clauses are added to it
-  user_context& ctx_;              // the theory's context, passed to check
+  theory_ref theory_;              // the theory's check and context
   model& m_;                       // the assignment, the caller's own model
   variable_or_null min_vars_;      // decide no variable once first_unset has passed it
   proof_writer* proof_ = nullptr;  // where learnt and released clauses are written, if anywhere
@@ -357,41 +404,43 @@ class dpll<user_context, check>::search_state {
 
   // Decisions by activity: allocated from the start for any_model, and when the preferred search
   // first needs a witness.
-  search_policy policy_;                            // how models are looked for
-  double* activity_ = nullptr;                      // per variable: its share in recent conflicts
-  double activity_increment_ = 1;                   // what a bump adds; grows by 1/0.95 each conflict
-  variable* heap_ = nullptr;                        // variables by decreasing activity, a binary heap
-  std::int32_t heap_size_ = 0;                      // entries of heap_ in use
-  std::int32_t* heap_position_ = nullptr;           // per variable: its index in heap_, -1 when absent
-  std::uint8_t* phase_ = nullptr;                   // per variable: 1 when it was last true
-  std::uint8_t* shared_phases_ = nullptr;           // the caller's phases, read and written back, if any
-  std::uint8_t* witness_ = nullptr;                 // per variable: 1 when true in the witness model
-  bool have_witness_ = false;                       // witness_ satisfies every clause and agrees with the trail
+  double* activity_ = nullptr;             // per variable: its share in recent conflicts
+  double activity_increment_ = 1;          // what a bump adds; grows by 1/0.95 each conflict
+  variable* heap_ = nullptr;               // variables by decreasing activity, a binary heap
+  std::int32_t heap_size_ = 0;             // entries of heap_ in use
+  std::int32_t* heap_position_ = nullptr;  // per variable: its index in heap_, -1 when absent
+  std::uint8_t* phase_ = nullptr;          // per variable: 1 when it was last true
+  std::uint8_t* shared_phases_ = nullptr;  // the caller's phases, read and written back, if any
+  std::uint8_t* witness_ = nullptr;        // per variable: 1 when true in the witness model
+  bool have_witness_ = false;              // witness_ satisfies every clause and agrees with the trail
   // A speculation: until the first witness, the levels 1 .. root_level_ are taken to hold for good,
   // which no model may bear out.
   bool speculating_ = false;
-  std::int64_t speculation_start_ = 0;    // conflicts_ when it began: later learnt clauses rest on it
-  std::int32_t speculation_clauses_ = 0;  // f_.clauses' size then: later ones, of one literal, rest on it
-  std::int32_t speculation_margin_ = 50;  // the newest decisions left out of it; doubles after a failure
-  bool speculation_failed_ = false;       // its facts have no model: abandon_speculation() is due
+  std::int64_t speculation_start_ = 0;              // conflicts_ when it began: later learnt clauses rest on it
+  std::int32_t speculation_clauses_ = 0;            // f_.clauses' size then: later ones, of one literal, rest on it
+  std::int32_t speculation_margin_ = 0;             // the newest decisions left out of it; doubles after a failure
+  bool speculation_failed_ = false;                 // its facts have no model: abandon_speculation() is due
   std::int32_t last_lbd_ = 0;                       // the levels spanned by the clause learnt last
-  double lbd_recent_ = 0;                           // their moving average in the excursions: over about 32
-  double lbd_longer_ = 0;                           // ... and about 4096 conflicts
+  double lbd_recent_ = 0;                           // their moving average in the excursions, recent ...
+  double lbd_longer_ = 0;                           // ... and over a longer run
+  bool restart_by_lbd_ = false;                     // the excursion's restarts follow those averages, not Luby's
+  std::int64_t restart_count_ = 0;                  // restarts of the excursion on the Luby sequence
+  std::int64_t restart_at_ = 0;                     // conflicts_ from which the excursion may restart
   internals::literal_vectors::vector assumptions_;  // an excursion's in-order decisions: entry k at level k + 1
 
   // The caller's assumptions, decided before everything else.
-  const literal* user_assumptions_ = nullptr;           // the assumptions, in the caller's order
-  std::int32_t user_count_ = 0;                         // how many
-  std::int32_t assumed_ = 0;                            // user_assumptions_[0 .. assumed_ - 1] are true ...
-  std::int32_t assumed_level_ = 0;                      // ... at this level or below
-  std::uint8_t* assumed_flags_ = nullptr;               // per variable: 1 when an assumption names it
+  const literal* user_assumptions_ = nullptr;             // the assumptions, in the caller's order
+  std::int32_t user_count_ = 0;                           // how many
+  std::int32_t assumed_ = 0;                              // user_assumptions_[0 .. assumed_ - 1] are true ...
+  std::int32_t assumed_level_ = 0;                        // ... at this level or below
+  std::uint8_t* assumed_flags_ = nullptr;                 // per variable: 1 when an assumption names it
   internals::literal_vectors::vector* failed_ = nullptr;  // where the failed assumptions go
-  bool assumptions_failed_ = false;                     // the search ended on assumptions that cannot hold
-  bool keep_formula_ = false;                           // cleanup() leaves the clauses to the caller
+  bool assumptions_failed_ = false;                       // the search ended on assumptions that cannot hold
+  bool keep_formula_ = false;                             // cleanup() leaves the clauses to the caller
 
   // Bounds and statistics.
-  static constexpr std::int64_t poll_interval = 4096;  // propagations between two polls, at most
-  solve_options options_;              // the caller's bounds and callbacks (policy_ rules, not options_.policy)
+  solve_options options_;              // the caller's bounds and callbacks, and the policy of this search
+  parameters params_;                  // the tuning constants
   clock::time_point began_;            // when the solve began
   clock::time_point next_progress_{};  // when the progress callback is next due
   std::int64_t next_poll_ = 0;         // stats_.propagations at which out_of_budget() polls next
@@ -400,164 +449,46 @@ class dpll<user_context, check>::search_state {
   solve_statistics stats_;             // the counters of the search; conflicts are kept in conflicts_
 
   // Counters and the reduction schedule.
-  std::int64_t conflicts_ = 0;           // conflicts analysed so far
-  std::int64_t next_reduction_ = 2000;   // conflicts_ at which reduce_learnts() next runs
-  std::int64_t reduction_step_ = 2000;   // conflicts between two reductions; grows by 300 each time
+  std::int64_t conflicts_ = 0;       // conflicts analysed so far
+  std::int64_t next_reduction_ = 0;  // conflicts_ at which reduce_learnts() next runs
+  std::int64_t reduction_step_ = 0;  // conflicts between two reductions; grows with each
   // The preferred search's turns until the first witness: in order alone, then with excursions,
   // and so on.
-  std::int64_t turn_end_ = 500;          // conflicts_ at which the present turn in order alone ends
-  std::int64_t in_order_turn_ = 2000;    // doubled before each later turn in order alone: 4000, 8000, ...
-  std::int64_t excursion_cap_ = 8000;    // conflicts an excursion without a witness may take; doubles each turn
+  std::int64_t turn_end_ = 0;       // conflicts_ at which the present turn in order alone ends
+  std::int64_t in_order_turn_ = 0;  // doubled before each later turn in order alone
+  std::int64_t excursion_cap_ = 0;  // conflicts an excursion without a witness may take; doubles each turn
   std::int32_t resume_level_ = std::numeric_limits<std::int32_t>::max();  // decision level the last turn
-                                                                           // with excursions ended at
+                                                                          // with excursions ended at
   // The levels spanned by the clauses learnt so far, summed, and how many: [0] in order, [1] by
   // the excursions.
   std::int64_t lbd_sums_[2] = {0, 0};
   std::int64_t learnt_counts_[2] = {0, 0};
 
   // Shortcuts into the inputs, fixed at start().
-  variable_value* values_ = nullptr;  // m's entries
-  std::int32_t value_base_ = 1;       // m's first index: variable v is values_[v - value_base_]
-  std::int32_t last_ = 0;             // m's last index, the highest variable
-  watch_list* watches_ = nullptr;     // watch list of literal 0 in f: list of l is watches_[l]
+  variable_value* values_ = nullptr;          // m's entries
+  std::int32_t value_base_ = 1;               // m's first index: variable v is values_[v - value_base_]
+  std::int32_t last_ = 0;                     // m's last index, the highest variable
+  watch_list* watches_ = nullptr;             // watch list of literal 0 in f: list of l is watches_[l]
   implication_list* implications_ = nullptr;  // the same for the implication lists
 };
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::start() {
-  value_base_ = m_.first();
-  last_ = m_.last();
-  values_ = m_.data();
-  first_unset_ = variable{m_.first()};
-  if (last_ >= 1 && m_.first() <= last_) {
-    watches_ = &f_.occurs_list(literal{0});
-    implications_ = &f_.implications(literal{0});
+// Calls fn with every literal of the clause or range that forced var, except var's own, until fn
+// returns false.
+template <typename function>
+void search_state::for_each_reason_literal(variable var, function fn) const {
+  const var_record& r = vars_[to_int(var)];
+  assert(forced(var));
+  if (r.because != literal{0}) {
+    // Forced by a binary clause, or false by an at-most-one range whose other variable is true.
+    fn(r.because);
+    return;
   }
-
-  const auto slots = static_cast<std::size_t>(last_ < 0 ? 0 : last_) + 1;  // variables 0 .. last
-  vars_ = static_cast<var_record*>(internals::allocate(slots * sizeof(var_record)));
-  for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, literal{0}, nullptr};
-  trail_ = static_cast<literal*>(internals::allocate(slots * sizeof(literal)));
-  level_starts_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-  marks_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  std::memset(marks_, 0, slots);
-  level_stamps_ = static_cast<std::uint32_t*>(internals::allocate(slots * sizeof(std::uint32_t)));
-  std::memset(level_stamps_, 0, slots * sizeof(std::uint32_t));
-  lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
-  lit_values_ = lit_values_block_ + (slots - 1);
-  std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
-
-  if (policy_ == search_policy::any_model) enable_activity();
-
-  for (std::int32_t v = m_.first(); v <= last_; ++v) {
-    const variable var{v};
-    const variable_value x = value(var);
-    if (x == variable_value::unset) {
-      set_value(var, x);
-      ++unassigned_left_;
-    } else {
-      value(var) = variable_value::unset;
-      ++unassigned_left_;
-      assign(x == variable_value::true_ ? +var : -var, nullptr);
-    }
-  }
-  presets_ = trail_size_;
+  const literal* const lits = clause_literals(r.reason);
+  const std::int32_t n = r.reason->last - r.reason->first + 1;
+  for (std::int32_t i = 0; i < n; ++i)
+    if (get_var(lits[i]) != var && !fn(lits[i])) return;
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::enable_activity() {
-  const auto slots = static_cast<std::size_t>(last_) + 1;
-  activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
-  std::fill_n(activity_, slots, 0.0);
-  heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
-  heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-  std::fill_n(heap_position_, slots, -1);
-  phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  if (shared_phases_ != nullptr) {
-    std::memcpy(phase_, shared_phases_, slots);
-  } else {
-    std::memset(phase_, 0, slots);  // false first, as most encodings favour
-  }
-  witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
-}
+}  // namespace nubrix::engine
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::cleanup(solve_result result) noexcept -> solve_result {
-  stats_.level = decision_level_;
-  stats_.learnts_held = f_.learnts.size;
-  if (result == solve_result::unknown && values_ != nullptr) {
-    // Nothing else than the search wrote m: unset everything, then put the given entries back.
-    std::fill_n(values_, last_ - value_base_ + 1, variable_value::unset);
-    for (std::int32_t i = 0; i < presets_; ++i)
-      value(get_var(trail_[i])) = is_positive(trail_[i]) ? variable_value::true_ : variable_value::false_;
-  }
-  const auto release = [](auto*& block) noexcept {
-    internals::release(block);
-    block = nullptr;
-  };
-  if (shared_phases_ != nullptr && lit_values_ != nullptr) {
-    for (std::int32_t v = m_.first(); v <= last_; ++v) {
-      const variable_value x = val(literal{v});
-      if (x != variable_value::unset) {
-        shared_phases_[v] = x == variable_value::true_ ? 1 : 0;
-      } else if (phase_ != nullptr) {
-        shared_phases_[v] = phase_[v];
-      }
-    }
-  }
-  release(vars_);
-  release(trail_);
-  release(level_starts_);
-  release(marks_);
-  release(level_stamps_);
-  release(lit_values_block_);
-  lit_values_ = nullptr;
-  release(activity_);
-  release(heap_);
-  release(heap_position_);
-  release(phase_);
-  release(witness_);
-  release(assumed_flags_);
-  for (auto* list : {&learnt_, &to_clear_, &stack_, &assumptions_}) {
-    list->destroy();
-    *list = internals::literal_vectors::empty_vector;
-  }
-  if (!keep_formula_) f_.destroy();
-  return result;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::unassign_all(std::int32_t level) noexcept {
-  if (level >= decision_level_) return;
-  const std::int32_t start = level_starts_[level];
-  variable lowest{0};
-  for (std::int32_t i = trail_size_ - 1; i >= start; --i) {
-    const variable var = get_var(trail_[i]);
-    unassign(var);
-    if (to_int(lowest) == 0 || var < lowest) lowest = var;
-  }
-  trail_size_ = start;
-  if (propagated_ > start) propagated_ = start;
-  decision_level_ = level;
-  if (level < assumed_level_) assumed_ = assumed_level_ = 0;
-  if (to_int(lowest) != 0 && lowest < first_unset_) first_unset_ = lowest;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::decide() noexcept {
-  const variable var = decisions::first_unassigned(m_, first_unset_);
-  assert(to_int(var) != 0);
-  open_level();
-  ++stats_.decisions;
-  assign(+var, nullptr);
-}
-
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_SEARCH_STATE_HPP
+#endif  // NUBRIX_ENGINE_SEARCH_STATE_HPP

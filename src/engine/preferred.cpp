@@ -1,4 +1,4 @@
-// Decisions by activity, and the preferred model found with their help; part of <nubrix/dpll.hpp>.
+// The preferred model: the in-order search with a witness.
 //
 // The in-order search finds the greatest model, but deciding "true first" where that leads nowhere
 // can cost it an exponential number of conflicts. The preferred search runs it alone for its first
@@ -59,23 +59,13 @@
 // them shows instead that they have no model together. The clause of their negations, which
 // follows from the formula alone, is learnt; every clause learnt since the speculation began is
 // released, as it may rest on their values; the search goes on below them, and the margin doubles.
-#ifndef NUBRIX_DPLL_ACTIVITY_HPP
-#define NUBRIX_DPLL_ACTIVITY_HPP
+#include "search_state.hpp"
 
-#include <algorithm>
-#include <cstring>
-#include <limits>
+namespace nubrix::engine {
 
-#include <nubrix/dpll.hpp>
-#include <nubrix/dpll/search_state.hpp>
-
-namespace nubrix {
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::assign_all() {
-  if (policy_ == search_policy::any_model) return excursion(false) != excursion_end::no_model;
-  const bool turns = policy_ == search_policy::preferred;
+bool search_state::assign_all() {
+  if (options_.policy == search_policy::any_model) return excursion(false) != excursion_end::no_model;
+  const bool turns = options_.policy == search_policy::preferred;
   for (;;) {
     while (undecided() && !(turns && conflicts_ >= turn_end_)) {
       if (!place_assumptions()) return false;
@@ -102,9 +92,7 @@ bool dpll<user_context, check>::search_state::assign_all() {
   return place_assumptions();
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
+bool search_state::witness_turn(bool& stuck) {
   while (undecided()) {
     if (!place_assumptions()) return false;
     if (!undecided()) break;
@@ -140,17 +128,13 @@ bool dpll<user_context, check>::search_state::witness_turn(bool& stuck) {
 // quarter more levels than those the excursions learn. Where its decisions lead it astray (random
 // formulas), its clauses span far more and its turns only delay the excursions; on the formulas the
 // turns are for (pigeonhole, planning), they span fewer.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::in_order_earns_turns() const noexcept {
+bool search_state::in_order_earns_turns() const noexcept {
   if (learnt_counts_[0] == 0 || learnt_counts_[1] == 0) return true;
   return 4.0 * static_cast<double>(lbd_sums_[0]) * static_cast<double>(learnt_counts_[1]) <=
          5.0 * static_cast<double>(lbd_sums_[1]) * static_cast<double>(learnt_counts_[0]);
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::speculate() noexcept {
+void search_state::speculate() noexcept {
   // The ages of learnt clauses tell those learnt under the speculation apart while they count
   // conflicts exactly.
   constexpr std::int64_t age_limit = std::int64_t{1} << 30;
@@ -161,9 +145,7 @@ void dpll<user_context, check>::search_state::speculate() noexcept {
   speculation_clauses_ = f_.clauses.size;
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::abandon_speculation() {
+bool search_state::abandon_speculation() {
   if (!speculation_failed_ || stopped_) return false;
   speculation_failed_ = false;
   const std::int32_t level = root_level_;
@@ -179,7 +161,7 @@ bool dpll<user_context, check>::search_state::abandon_speculation() {
   // What rests on the speculation: the learnt clauses since it began, none of them the reason of an
   // assignment below its levels, and the clauses of one literal it added to the formula.
   const std::int64_t start = speculation_start_;
-  release_learnts(0, [start](const learnt_record& r) { return r.age >= start; });
+  release_learnts(0, release_filter{0, start});
   for (std::int32_t i = speculation_clauses_; i < f_.clauses.size; ++i) {
     assert(f_.clauses.e[i].length() == 1);
     free(f_.clauses.e[i]);
@@ -189,9 +171,7 @@ bool dpll<user_context, check>::search_state::abandon_speculation() {
   return propagate_and_learn();
 }
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::dive() {
+bool search_state::dive() {
   const std::int32_t base = decision_level_;
   for (;;) {
     const variable v = pick_by_activity();
@@ -208,74 +188,22 @@ bool dpll<user_context, check>::search_state::dive() {
   }
 }
 
-// The assumptions are decided before any in-order decision, and every jump below one of them undoes
-// all decisions above it too, so the decisions on the trail are always some assumptions followed by
-// in-order ones. With assumptions, the model is thus the greatest one of the formula and the
-// assumptions: they are true in every model considered, and the argument above holds for the rest.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::place_assumptions() {
-  while (assumed_ < user_count_) {
-    const literal p = user_assumptions_[assumed_];
-    switch (val(p)) {
-      case variable_value::true_:
-        assumed_level_ = std::max(assumed_level_, level_of(get_var(p)));
-        ++assumed_;
-        break;
-      case variable_value::false_:
-        // Implied false by the formula and the assumptions decided before it, which are all the
-        // decisions now on the trail.
-        learnt_.clear();
-        if (decision_level_ == 0) {
-          learnt_.append(-p);
-        } else {
-          refute(conflict{conflict::kind::assumption, nullptr, p});
-        }
-        assumptions_refuted();
-        return false;
-      case variable_value::unset:
-        decide_literal(p);
-        if (!propagate_and_learn()) return false;
-        break;
-    }
-  }
-  return true;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::assumptions_refuted() {
-  if (learnt_.is_empty()) return false;  // the formula alone has no model
-  for (std::int32_t i = 0; i < learnt_.size; ++i)
-    if (assumed_flags_ == nullptr || assumed_flags_[to_int(get_var(learnt_.e[i]))] == 0) return false;
-  assumptions_failed_ = true;
-  if (failed_ != nullptr)
-    for (std::int32_t i = 0; i < learnt_.size; ++i) failed_->append(-learnt_.e[i]);
-  return true;
-}
-
-// The in-order decisions on the trail above the levels that hold for good (all of them when
-// keep_trail, else none) become assumptions, made together as the decisions of the level just above
-// those (level 1 until a witness), above which the search decides by activity and restarts.
-// Under in-order decisions, whose questions are mostly refutations, it restarts when the clauses
-// learnt lately span clearly more levels than those learnt over a longer run (at least 50 conflicts
-// apart), a sign that the search has strayed from the core of the refutation; the search for any
-// model restarts on the Luby sequence (100 conflicts a unit), which suits satisfiable formulas
-// better. One level for all of them keeps conflicts from undoing and replaying them one by one. A
-// conflict at their level refutes them: the clause that negates the assumptions it depends on is
-// learnt.
+// When keep_trail, the in-order decisions on the trail above the levels that hold for good become
+// assumptions, made together as the decisions of the level just above those (level 1 until a
+// witness), above which the search decides by activity and restarts (restarts.cpp). One level for
+// all of them keeps conflicts from undoing and replaying them one by one. A conflict at their level
+// refutes them: the clause that negates the assumptions it depends on is learnt.
+// Without keep_trail (the search for any model), only the caller's assumptions come first, each at
+// a level of its own as in the in-order search, so that every level holds one decision: a conflict
+// among them, or a rejection by the theory, is then analysed like any other.
 // A complete assignment becomes the witness. Then, unless keep_trail is false (the model then
 // stays), the in-order decisions are made again one per level, in order, up to the first that is no
 // longer possible.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
+auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
   assumptions_.clear();
   if (keep_trail) {
     for (std::int32_t level = root_level_; level < decision_level_; ++level)
       assumptions_.append(trail_[level_starts_[level]]);
-  } else {
-    for (std::int32_t i = 0; i < user_count_; ++i) assumptions_.append(user_assumptions_[i]);
   }
   const std::int32_t block = root_level_ + (assumptions_.is_empty() ? 0 : 1);  // the assumptions' level
   unassign_all(root_level_);
@@ -291,8 +219,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
     }
   }
   ++stats_.excursions;
-  std::int64_t restarts = 0;
-  std::int64_t restart_at = conflicts_ + 100 * luby(restarts);
+  start_restarts(keep_trail);
   excursion_end end = excursion_end::witness;
   for (;;) {
     const conflict c = propagate();
@@ -306,8 +233,7 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
       }
       if (!resolve_conflict(c, false)) return excursion_end::no_model;  // a speculation failed
       count_learnt(true);
-      lbd_recent_ += (last_lbd_ - lbd_recent_) / 32;
-      lbd_longer_ += (last_lbd_ - lbd_longer_) / 4096;
+      track_lbd();
       continue;
     }
     if (decision_level_ < block) {
@@ -326,15 +252,15 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
       }
       continue;
     }
+    if (!keep_trail && assumed_ < user_count_) {
+      if (!place_assumptions()) return excursion_end::no_model;
+      continue;
+    }
     if (conflicts_ >= conflict_cap) {
       end = excursion_end::capped;
       break;
     }
-    if (conflicts_ >= restart_at && (!keep_trail || lbd_recent_ * 0.8 > lbd_longer_)) {
-      ++stats_.restarts;
-      unassign_all(block);
-      restart_at = keep_trail ? conflicts_ + 50 : conflicts_ + 100 * luby(++restarts);
-    }
+    if (restart_due()) unassign_all(block);
     reduce_when_due();
     const variable v = pick_by_activity();
     if (to_int(v) == 0) {
@@ -367,162 +293,4 @@ auto dpll<user_context, check>::search_state::excursion(bool keep_trail, std::in
   return end;
 }
 
-// Derives into learnt_ the clause that negates the assumptions on which the conflict `c` at their
-// level depends.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::refute(const conflict& c) {
-  learnt_.clear();
-  const auto mark_literal = [&](literal q) {
-    const variable v = get_var(q);
-    if (level_of(v) <= root_level_ || marks_[to_int(v)] != 0) return true;
-    marks_[to_int(v)] = 1;
-    to_clear_.append(q);
-    return true;
-  };
-  switch (c.what) {
-    case conflict::kind::clause: {
-      const literal* const lits = clause_literals(c.clause);
-      for (std::int32_t i = 0; i < c.clause->last - c.clause->first + 1; ++i) mark_literal(lits[i]);
-      break;
-    }
-    case conflict::kind::pair:
-      mark_literal(c.first);
-      mark_literal(c.second);
-      break;
-    case conflict::kind::assumption:
-      learnt_.append(-c.first);
-      mark_literal(c.first);
-      break;
-    default:
-      assert(false);
-  }
-  for (std::int32_t i = trail_size_ - 1; i >= level_starts_[root_level_]; --i) {
-    const variable v = get_var(trail_[i]);
-    if (marks_[to_int(v)] == 0) continue;
-    if (!forced(v)) {
-      learnt_.append(-trail_[i]);
-    } else {
-      for_each_reason_literal(v, mark_literal);
-    }
-  }
-  clear_marks();
-}
-
-// Makes the clause in learnt_ part of the search at the level that holds for good (asserting it when
-// it has one literal). False when no model keeps those levels, because the clause is empty or its
-// literal meets a conflict: the formula has none, or a speculation failed (speculation_failed_).
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::learn_refutation() {
-  assert(decision_level_ == root_level_);
-  const std::int32_t n = learnt_.size;
-  if (n > 0) {
-    const literal_array_access c = internals::allocate_clause(n);
-    std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
-    if (proof_ != nullptr) proof_->clause(c.data(), n, false);
-    if (n > 1) {
-      f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
-      report_learnt(c);
-      return true;
-    }
-    f_.append_clause(c);
-    report_learnt(c);
-    if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
-    if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;
-  }
-  speculation_failed_ = speculating_;
-  return false;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context> variable
-dpll<user_context, check>::search_state::pick_by_activity()
-noexcept {
-  while (heap_size_ > 0) {
-    const variable v = heap_[0];
-    if (value(v) == variable_value::unset) return v;
-    heap_position_[to_int(v)] = -1;
-    if (--heap_size_ > 0) {
-      heap_[0] = heap_[heap_size_];
-      heap_position_[to_int(heap_[0])] = 0;
-      heap_down(0);
-    }
-  }
-  return variable{0};
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::bump(variable v) noexcept {
-  double& a = activity_[to_int(v)];
-  a += activity_increment_;
-  if (a > 1e100) {
-    for (std::int32_t i = 0; i <= last_; ++i) activity_[i] *= 1e-100;
-    activity_increment_ *= 1e-100;
-  }
-  if (heap_position_[to_int(v)] >= 0) heap_up(heap_position_[to_int(v)]);
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::heap_insert(variable v) noexcept {
-  heap_position_[to_int(v)] = heap_size_;
-  heap_[heap_size_++] = v;
-  heap_up(heap_size_ - 1);
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::heap_up(std::int32_t i) noexcept {
-  const variable v = heap_[i];
-  while (i > 0) {
-    const std::int32_t parent = (i - 1) / 2;
-    if (activity_[to_int(heap_[parent])] >= activity_[to_int(v)]) break;
-    heap_[i] = heap_[parent];
-    heap_position_[to_int(heap_[i])] = i;
-    i = parent;
-  }
-  heap_[i] = v;
-  heap_position_[to_int(v)] = i;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-void dpll<user_context, check>::search_state::heap_down(std::int32_t i) noexcept {
-  const variable v = heap_[i];
-  for (;;) {
-    std::int32_t child = 2 * i + 1;
-    if (child >= heap_size_) break;
-    if (child + 1 < heap_size_ && activity_[to_int(heap_[child + 1])] > activity_[to_int(heap_[child])]) ++child;
-    if (activity_[to_int(heap_[child])] <= activity_[to_int(v)]) break;
-    heap_[i] = heap_[child];
-    heap_position_[to_int(heap_[i])] = i;
-    i = child;
-  }
-  heap_[i] = v;
-  heap_position_[to_int(v)] = i;
-}
-
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context> std::int64_t dpll<user_context, check>::search_state::luby(
-    std::int64_t i)
-noexcept {
-  // Find the finite subsequence that holds index i, and the index within it.
-  std::int64_t size = 1;
-  std::int64_t exponent = 0;
-  while (size < i + 1) {
-    ++exponent;
-    size = 2 * size + 1;
-  }
-  while (size - 1 != i) {
-    size = (size - 1) / 2;
-    --exponent;
-    i %= size;
-  }
-  return std::int64_t{1} << exponent;
-}
-
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_ACTIVITY_HPP
+}  // namespace nubrix::engine

@@ -1,27 +1,20 @@
-// The theory step: asking the theory about a completed model and resuming after a rejection; part
-// of <nubrix/dpll.hpp>.
-#ifndef NUBRIX_DPLL_THEORY_STEP_HPP
-#define NUBRIX_DPLL_THEORY_STEP_HPP
-
-#include <limits>
+// The theory step: asking the theory about a completed model and resuming after a rejection.
 #include <utility>
 
-#include <nubrix/dpll.hpp>
-#include <nubrix/dpll/search_state.hpp>
+#include "search_state.hpp"
+#include "validation.hpp"
 
-namespace nubrix {
+namespace nubrix::engine {
 
 // Calls check with an empty explanation. Accepted: whatever the explanation holds is released.
 // Rejected: its entries move into the internal formula, which owns them from then on, and the search
 // resumes (backtrack). When check raises, the explanation is released and the exception propagates.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-auto dpll<user_context, check>::search_state::theory_step() -> verdict {
+auto search_state::theory_step() -> verdict {
   formulas::formula explanation = formulas::clause_vectors::empty_vector;
   bool accepted = false;
   ++stats_.theory_calls;
   try {
-    accepted = check(ctx_, std::as_const(m_), explanation);
+    accepted = theory_.check(theory_.context, std::as_const(m_), explanation);
   } catch (...) {
     formulas::free_all(explanation);
     throw;
@@ -35,7 +28,7 @@ auto dpll<user_context, check>::search_state::theory_step() -> verdict {
   const std::int32_t first_new = f_.clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
     try {
-      dpll_detail::validate_entry(explanation.get(i), i, m_, "the explanation");
+      validate_entry(explanation.get(i), i, m_, "the explanation");
       f_.clauses.append(explanation.get(i));
     } catch (...) {
       for (std::int32_t k = i; explanation.has_element(k); k = explanation.next(k)) free(explanation.get(k));
@@ -47,7 +40,7 @@ auto dpll<user_context, check>::search_state::theory_step() -> verdict {
   return backtrack(first_new) ? verdict::go_on : verdict::no_model;
 }
 
-namespace dpll_detail {
+namespace {
 
 // What a new entry asks of the search under the current assignment.
 struct trouble {
@@ -59,12 +52,9 @@ struct trouble {
   bool excludes = false;   // it rules out the assignment it was assessed under
 };
 
-}  // namespace dpll_detail
+}  // namespace
 
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context> std::int32_t
-dpll<user_context, check>::search_state::reorder_clause(literal_array_access c)
-noexcept {
+std::int32_t search_state::reorder_clause(literal_array_access c) noexcept {
   literal* const lits = c.data();
   const std::int32_t n = c.length();
   // Rank: a non-false literal beats every false one; among false ones, the higher level wins.
@@ -89,10 +79,7 @@ noexcept {
 // one by undoing the levels above its highest literal and learning from it as from any conflict, a
 // unit one by undoing the levels above the one it became unit at and asserting its literal. Returns
 // false when no model is left.
-template <typename user_context, auto check>
-requires theory::check_operation<check, user_context>
-bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) {
-  using dpll_detail::trouble;
+bool search_state::backtrack(std::int32_t first_new) {
   const std::int32_t last_new = f_.clauses.length();
 
   const auto assess = [&](literal_array_access c) {
@@ -193,6 +180,4 @@ bool dpll<user_context, check>::search_state::backtrack(std::int32_t first_new) 
   }
 }
 
-}  // namespace nubrix
-
-#endif  // NUBRIX_DPLL_THEORY_STEP_HPP
+}  // namespace nubrix::engine

@@ -1,0 +1,120 @@
+// The clause store: building and releasing the internal formula and its lists.
+#include "clause_store.hpp"
+
+#include <memory>
+
+namespace nubrix::engine {
+
+internal_formula_access internal_formula::create(literal first, literal last, const formulas::formula& clauses) {
+  static_assert(sizeof(internal_formula) % alignof(watch_list) == 0);
+  static_assert(sizeof(watch_list) % alignof(implication_list) == 0);
+  const auto n = static_cast<std::size_t>(literal_count(first, last));
+  void* block = internals::allocate(sizeof(internal_formula) + n * (sizeof(watch_list) + sizeof(implication_list)));
+  auto* f = ::new (block) internal_formula{first, last, clauses, learnt_vectors::empty_vector};
+  watch_list* lists = f->lists();
+  for (std::size_t i = 0; i < n; ++i) ::new (lists + i) watch_list{};
+  implication_list* implied = f->implication_lists();
+  for (std::size_t i = 0; i < n; ++i) ::new (implied + i) implication_list{};
+  return f;
+}
+
+void internal_formula::release(internal_formula_access f) noexcept { internals::release(f); }
+
+void internal_formula::append_watcher(literal_array_access c) {
+  struct {
+    void operator()(watch_list& list, watcher w) const { append_grown(list, w, 2); }
+    void operator()(implication_list& list, literal l) const { list.append(l); }
+  } append;
+  for_each_watch(c, append);
+}
+
+// Each list's size counts its entries first, then its block is allocated for exactly that many.
+void internal_formula::reserve_watchers(const formulas::formula& counted, const formulas::formula& more) {
+  // Watch lists count in their size; implication lists, a pointer each, in a table of their own.
+  const std::int64_t literals = literal_count();
+  const std::unique_ptr<std::int32_t, decltype(&internals::release)> counts(
+      static_cast<std::int32_t*>(internals::allocate(static_cast<std::size_t>(literals + 1) * sizeof(std::int32_t))),
+      &internals::release);
+  std::int32_t* const implied_counts = counts.get();
+  std::memset(implied_counts, 0, static_cast<std::size_t>(literals) * sizeof(std::int32_t));
+  struct {
+    std::int32_t* implied_counts;
+    implication_list* implied;
+    void operator()(watch_list& list, watcher) const { ++list.size; }
+    void operator()(implication_list& list, literal) const { ++implied_counts[&list - implied]; }
+  } count{implied_counts, implication_lists()};
+  for (const formulas::formula* f : {&counted, &more}) {
+    for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
+      if (f->get(i).length() >= 2) for_each_watch(f->get(i), count);
+    }
+  }
+  const std::int64_t n = literal_count();
+  watch_list* const watches = lists();
+  std::int64_t i = 0;
+  try {
+    for (; i < n; ++i) {
+      const std::int32_t k = watches[i].size;
+      watches[i].size = 0;
+      if (k > 0) watches[i].reserve(k);
+    }
+  } catch (...) {
+    for (; i < n; ++i) watches[i].size = 0;
+    throw;
+  }
+  for (i = 0; i < n; ++i)
+    if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
+}
+
+void internal_formula::release_binary_clauses() noexcept {
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < clauses.size; ++i) {
+    const literal_array_access c = clauses.e[i];
+    if (c.length() == 2 && !is_at_most_one(c)) {
+      free(c);
+    } else {
+      clauses.e[kept++] = c;
+    }
+  }
+  clauses.size = kept;
+}
+
+void internal_formula::append_clause(literal_array_access c) {
+  try {
+    // The caller's formula is usually large and gains only the few clauses kept for good: it grows by
+    // an eighth, where doubling would leave most of a second copy of its vector unused.
+    append_grown(clauses, c, 8);
+  } catch (...) {
+    free(c);
+    throw;
+  }
+  if (c.length() > 1) append_watcher(c);
+}
+
+void internal_formula::append_learnt(literal_array_access c, std::int32_t lbd, std::int32_t age) {
+  assert(c.length() >= 2);
+  try {
+    learnts.append(learnt_record{c.bounds(), lbd, age});
+  } catch (...) {
+    free(c);
+    throw;
+  }
+  append_watcher(c);
+}
+
+void internal_formula::destroy() noexcept {
+  formulas::free_all(clauses);
+  for (std::int32_t i = 0; i < learnts.size; ++i) free(literal_array_access(learnts.e[i].clause));
+  learnts.destroy();
+  destroy_watch_lists();
+}
+
+void internal_formula::destroy_watch_lists() noexcept {
+  watch_list* const watches = lists();
+  implication_list* const implied = implication_lists();
+  for (std::int64_t i = 0; i < literal_count(); ++i) {
+    watches[i].destroy();
+    implied[i].destroy();
+  }
+}
+
+}  // namespace nubrix::engine

@@ -1,0 +1,172 @@
+// The entry points of the compiled search: a formula (and for the incremental solver, its learnt
+// clauses and assumptions) in, an answer out.
+#include <optional>
+#include <stdexcept>
+
+#include "search_state.hpp"
+#include "validation.hpp"
+
+namespace nubrix::engine {
+
+solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model& m, variable_or_null min_vars,
+                           const solve_options& options) {
+  using clock = std::chrono::steady_clock;
+  const bool timed = options.statistics != nullptr || options.progress != nullptr;
+  const clock::time_point began = timed ? clock::now() : clock::time_point{};
+  validate_model(m);
+  const internal_formula_access internal = internal_formula::create(m, f);
+  try {
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+      validate_entry(f.get(i), i, m, "the formula");
+    internal->reserve_watchers(f);
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+      const literal_array_access c = f.get(i);
+      if (c.length() > 1) internal->append_watcher(c);
+    }
+  } catch (...) {
+    internal->destroy_watch_lists();
+    internal_formula::release(internal);
+    throw;
+  }
+  f = formulas::clause_vectors::empty_vector;
+  // Taken over for good: the binary clauses live on in the implication lists alone, which saves their
+  // blocks and references for the whole search (on bw_large.d, a third of the formula's memory).
+  internal->release_binary_clauses();
+
+  const variable_or_null bound = to_int(min_vars) == 0 ? variable{m.last()} : min_vars;
+  // The preferred model is the in-order search's only when every variable is decided.
+  search_policy policy = options.policy;
+  if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
+  search_state state(*internal, theory, m, bound, policy, options, began);
+  std::optional<proof_writer> proof;
+  if (options.proof != nullptr) state.set_proof(&proof.emplace(*options.proof));
+  solve_result r = solve_result::unsat;
+  try {
+    r = state.search();
+  } catch (...) {
+    state.cleanup(solve_result::unsat);
+    internal_formula::release(internal);
+    throw;
+  }
+  internal_formula::release(internal);
+  if (options.statistics != nullptr) *options.statistics = state.statistics(timed ? clock::now() : began);
+  return r;
+}
+
+solve_result solve_incremental(const formulas::formula& f, formulas::formula& learnts, const theory_ref& theory,
+                               model& m, const internals::literal_vectors::vector& assumptions,
+                               internals::literal_vectors::vector& failed, const solve_options& options,
+                               std::uint8_t* phases) {
+  using clock = std::chrono::steady_clock;
+  const bool timed = options.statistics != nullptr || options.progress != nullptr;
+  const clock::time_point began = timed ? clock::now() : clock::time_point{};
+  validate_model(m);
+  failed.clear();
+  for (std::int32_t i = 0; i < assumptions.size; ++i)
+    if (!names_variable_of(assumptions.e[i], m))
+      throw std::invalid_argument("nubrix::dpll::solve_incremental: an assumption names no variable of the model");
+
+  // The search's clauses: f's entries, shared, then the learnt clauses of one literal, kept for good;
+  // the longer learnt clauses may be released again, ranked by their length for want of their
+  // literal block distance.
+  std::int32_t units = 0;
+  for (std::int32_t i = 0; i < learnts.size; ++i) units += learnts.e[i].length() <= 1 ? 1 : 0;
+  const internal_formula_access internal = internal_formula::create(m, formulas::clause_vectors::empty_vector);
+  const auto release_internal = [internal]() noexcept {
+    internal->destroy_watch_lists();
+    internal->clauses.destroy();
+    internal->learnts.destroy();
+    internal_formula::release(internal);
+  };
+  try {
+    if (f.size + units > 0) internal->clauses.reserve(f.size + units);
+    if (learnts.size > units) internal->learnts.reserve(learnts.size - units);
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+      validate_entry(f.get(i), i, m, "the formula");
+    for (std::int32_t i = learnts.first_index(); learnts.has_element(i); i = learnts.next(i))
+      validate_entry(learnts.get(i), i, m, "the learnt clauses");
+    internal->reserve_watchers(f, learnts);
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+      const literal_array_access c = f.get(i);
+      internal->clauses.append(c);
+      if (c.length() > 1) internal->append_watcher(c);
+    }
+    for (std::int32_t i = learnts.first_index(); learnts.has_element(i); i = learnts.next(i)) {
+      const literal_array_access c = learnts.get(i);
+      if (c.length() <= 1) {
+        internal->clauses.append(c);
+      } else {
+        internal->learnts.append(learnt_record{c.bounds(), c.length(), 0});
+        internal->append_watcher(c);
+      }
+    }
+  } catch (...) {
+    release_internal();
+    throw;
+  }
+  learnts.destroy();  // its clauses are the search's now
+  learnts = formulas::clause_vectors::empty_vector;
+
+  // Hands every learnt clause back in `learnts` and releases the rest of the internal formula.
+  // Without the memory to list them, the learnt clauses are released instead: false.
+  const auto hand_back = [&]() noexcept {
+    // Across solves the learnt clauses would only pile up: beyond a bound that grows with the
+    // formula, the ones of highest literal block distance (the oldest among equals) go.
+    auto& records = internal->learnts;
+    const std::int32_t bound = std::max(default_parameters.handed_back_learnts, f.size / 2);
+    if (records.size > bound) {
+      const auto better = [](const learnt_record& a, const learnt_record& b) {
+        return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
+      };
+      std::nth_element(records.e, records.e + bound, records.e + records.size, better);
+      for (std::int32_t i = bound; i < records.size; ++i) free(literal_array_access(records.e[i].clause));
+      records.size = bound;
+    }
+    const std::int32_t kept = internal->clauses.size - f.size + internal->learnts.size;
+    bool listed = true;
+    try {
+      if (kept > 0) learnts.reserve(kept);
+    } catch (const std::bad_alloc&) {
+      listed = false;
+    }
+    for (std::int32_t i = f.size; i < internal->clauses.size; ++i) {
+      if (listed) {
+        learnts.append(internal->clauses.e[i]);
+      } else {
+        free(internal->clauses.e[i]);
+      }
+    }
+    for (std::int32_t i = 0; i < internal->learnts.size; ++i) {
+      const literal_array_access c(internal->learnts.e[i].clause);
+      if (listed) {
+        learnts.append(c);
+      } else {
+        free(c);
+      }
+    }
+    release_internal();
+    return listed;
+  };
+
+  search_state state(*internal, theory, m, variable{m.last()}, options.policy, options, began);
+  state.keep_formula();
+  state.share_phases(phases);
+  solve_result r = solve_result::unsat;
+  try {
+    state.set_assumptions(assumptions.e, assumptions.size, &failed);
+    r = state.search();
+  } catch (...) {
+    state.cleanup(solve_result::unsat);
+    hand_back();
+    failed.clear();
+    throw;
+  }
+  if (!hand_back()) {
+    failed.clear();
+    throw std::bad_alloc();
+  }
+  if (options.statistics != nullptr) *options.statistics = state.statistics(timed ? clock::now() : began);
+  return r;
+}
+
+}  // namespace nubrix::engine
