@@ -1,4 +1,4 @@
-// The incremental solver over the plain satisfiability instance of the search.
+// The incremental solver over the engine that lives across its solves.
 #include <nubrix/solver.hpp>
 
 #include <algorithm>
@@ -7,52 +7,54 @@
 #include <string>
 #include <utility>
 
-#include <nubrix/dpll.hpp>
+#include <nubrix/internals.hpp>
+
+#include "engine/incremental.hpp"
 
 namespace nubrix {
-
-namespace {
-
-struct empty_context {};
-using sat = dpll<empty_context, theory::accept_every_model>;
-
-}  // namespace
 
 solver::~solver() { release(); }
 
 solver::solver(solver&& other) noexcept
-    : clauses_(std::exchange(other.clauses_, formulas::clause_vectors::empty_vector)),
-      learnts_(std::exchange(other.learnts_, formulas::clause_vectors::empty_vector)),
+    : engine_(std::exchange(other.engine_, nullptr)),
       assumptions_(std::exchange(other.assumptions_, internals::literal_vectors::empty_vector)),
       failed_(std::move(other.failed_)),
       failed_sorted_(std::move(other.failed_sorted_)),
       model_(std::move(other.model_)),
-      phases_(std::move(other.phases_)),
       variables_(std::exchange(other.variables_, 0)),
+      assumed_variables_(std::exchange(other.assumed_variables_, 0)),
+      clauses_(std::exchange(other.clauses_, 0)),
       statistics_(std::exchange(other.statistics_, {})) {}
 
 solver& solver::operator=(solver&& other) noexcept {
   if (this != &other) {
     release();
-    clauses_ = std::exchange(other.clauses_, formulas::clause_vectors::empty_vector);
-    learnts_ = std::exchange(other.learnts_, formulas::clause_vectors::empty_vector);
+    engine_ = std::exchange(other.engine_, nullptr);
     assumptions_ = std::exchange(other.assumptions_, internals::literal_vectors::empty_vector);
     failed_ = std::move(other.failed_);
     failed_sorted_ = std::move(other.failed_sorted_);
     model_ = std::move(other.model_);
-    phases_ = std::move(other.phases_);
     variables_ = std::exchange(other.variables_, 0);
+    assumed_variables_ = std::exchange(other.assumed_variables_, 0);
+    clauses_ = std::exchange(other.clauses_, 0);
     statistics_ = std::exchange(other.statistics_, {});
   }
   return *this;
 }
 
 void solver::release() noexcept {
-  formulas::free_all(clauses_);
-  formulas::free_all(learnts_);
+  if (engine_ != nullptr) {
+    engine_->~incremental_engine();
+    internals::release(engine_);
+    engine_ = nullptr;
+  }
   assumptions_.destroy();
-  clauses_ = learnts_ = formulas::clause_vectors::empty_vector;
   assumptions_ = internals::literal_vectors::empty_vector;
+}
+
+engine::incremental_engine& solver::engine() {
+  if (engine_ == nullptr) engine_ = ::new (internals::allocate(sizeof(engine::incremental_engine))) engine::incremental_engine;
+  return *engine_;
 }
 
 void solver::validate(literal l, const char* operation) {
@@ -69,6 +71,8 @@ void solver::forget_answer() noexcept {
   model_ = nubrix::model();
 }
 
+std::int32_t solver::learnt_clauses() const noexcept { return engine_ == nullptr ? 0 : engine_->learnt_clauses(); }
+
 void solver::add_clause(std::span<const literal> lits) {
   std::int32_t highest = variables_;
   for (const literal l : lits) {
@@ -77,15 +81,9 @@ void solver::add_clause(std::span<const literal> lits) {
   }
   if (lits.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() / 4))
     throw std::invalid_argument("nubrix::solver::add_clause: the clause is too long");
-  const literal_array_access c = internals::allocate_clause(static_cast<std::int32_t>(lits.size()));
-  std::copy(lits.begin(), lits.end(), c.data());
-  try {
-    clauses_.append(c);
-  } catch (...) {
-    free(c);
-    throw;
-  }
+  engine().add_clause(lits);
   variables_ = highest;
+  ++clauses_;
 }
 
 void solver::add_at_most_one(variable from, variable to) {
@@ -94,39 +92,53 @@ void solver::add_at_most_one(variable from, variable to) {
     throw std::invalid_argument("nubrix::solver::add_at_most_one: the range " + std::to_string(to_int(from)) + " .. " +
                                 std::to_string(to_int(to)) + " is not within the variables 1 .. 2147483646");
   if (to < from) return;  // constrains nothing
-  const literal_array_access c = internals::allocate_clause(3);
-  c.data()[0] = literal{0};
-  c.data()[1] = +from;
-  c.data()[2] = +to;
-  try {
-    clauses_.append(c);
-  } catch (...) {
-    free(c);
-    throw;
-  }
+  engine().add_at_most_one(from, to);
   variables_ = std::max(variables_, to_int(to));
+  ++clauses_;
 }
 
 void solver::assume(literal l) {
   validate(l, "assume");
   assumptions_.append(l);
-  variables_ = std::max(variables_, to_int(get_var(l)));
+  assumed_variables_ = std::max(assumed_variables_, to_int(get_var(l)));
 }
 
 solve_result solver::solve(const solve_options& options) {
   if (options.proof != nullptr)
     throw std::invalid_argument("nubrix::solver::solve: the incremental solver writes no proof");
   forget_answer();
-  nubrix::model m(1, variables_);
-  phases_.resize(static_cast<std::size_t>(variables_) + 1, 0);
-  solve_options bounded = options;
+  // An assumption on a variable that no clause or range names constrains that variable alone: it
+  // costs the search nothing, and only an assumption of its negation as well can refute it.
+  std::vector<literal> inner;
+  std::vector<literal> outer;
+  for (std::int32_t i = 0; i < assumptions_.size; ++i)
+    (to_int(get_var(assumptions_.e[i])) <= variables_ ? inner : outer).push_back(assumptions_.e[i]);
+  std::vector<literal> outer_sorted(outer);
+  std::sort(outer_sorted.begin(), outer_sorted.end());
+  const auto assumed_outside = [&](literal l) { return std::binary_search(outer_sorted.begin(), outer_sorted.end(), l); };
+  const auto opposed = std::find_if(outer.begin(), outer.end(), [&](literal l) { return assumed_outside(-l); });
+
   solve_statistics statistics;
-  bounded.statistics = &statistics;
-  internals::literal_vectors::vector failed = internals::literal_vectors::empty_vector;
-  empty_context context;
   solve_result r = solve_result::unsat;
+  internals::literal_vectors::vector failed = internals::literal_vectors::empty_vector;
   try {
-    r = sat::solve_incremental(clauses_, learnts_, context, m, assumptions_, failed, bounded, phases_.data());
+    if (opposed != outer.end()) {
+      failed.append(*opposed);
+      failed.append(-*opposed);
+    } else {
+      solve_options bounded = options;
+      bounded.statistics = &statistics;
+      nubrix::model m;
+      r = engine().solve(variables_, inner, bounded, m, failed);
+      if (r == solve_result::sat) {
+        const std::int32_t all = variables();
+        model_ = nubrix::model(1, all);
+        std::copy_n(m.data(), m.length(), model_.data());
+        // The variables of assumptions alone: as assumed, and true otherwise, as the greatest model has them.
+        for (std::int32_t v = variables_ + 1; v <= all; ++v)
+          model_[variable{v}] = assumed_outside(-variable{v}) ? variable_value::false_ : variable_value::true_;
+      }
+    }
     if (r == solve_result::unsat && failed.size > 0) {
       // In the order of the assumptions, each once.
       failed_sorted_.assign(failed.e, failed.e + failed.size);
@@ -147,7 +159,6 @@ solve_result solver::solve(const solve_options& options) {
     throw;
   }
   failed.destroy();
-  if (r == solve_result::sat) model_ = std::move(m);
   assumptions_.clear();
   statistics_ = statistics;
   if (options.statistics != nullptr) *options.statistics = statistics;

@@ -164,8 +164,9 @@ TEST(solver, keeps_learnt_clauses_and_the_preferred_model) {
   }
 }
 
-// Every allocation of a sequence of additions and solves failed in turn: the failing call raises
-// std::bad_alloc, the solver stays usable with what it held, and nothing leaks.
+// Every allocation of a sequence of additions and solves failed in turn, the solver living across
+// several solves: the failing call raises std::bad_alloc, the solver stays usable with what it
+// held, and nothing leaks.
 TEST(solver, every_allocation_failure_leaves_the_solver_usable) {
   std::mt19937_64 rng(3);
   const int n = 30;
@@ -196,9 +197,9 @@ TEST(solver, every_allocation_failure_leaves_the_solver_usable) {
     try {
       probe::fail_request(k);
       for (; added < es.size(); ++added) {
-        if (added == es.size() / 2) {
+        if (added % 32 == 16) {
           for (const std::int32_t a : assumed) s.assume(literal{a});
-          s.solve();
+          s.solve(solve_options{.policy = added % 64 == 16 ? search_policy::preferred : search_policy::any_model});
         }
         std::vector<literal> c;
         for (const std::int32_t x : es[added]) c.push_back(literal{x});

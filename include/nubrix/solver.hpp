@@ -8,10 +8,13 @@
 // one, variable 1 most significant and true above false, exactly what helpers::dpll_solve gives for
 // the same clauses with the assumptions as unit clauses; search_policy::any_model returns the first
 // model found. Learnt clauses are implied by the clauses alone (assumptions are decisions, never
-// facts), so they stay valid as clauses are added, and every later solve starts with them.
+// facts), so they stay valid as clauses are added, and every later solve starts with them. The
+// search itself lives from one solve to the next (its watch lists, trail, activities, phases and
+// learnt clauses): a solve costs what it searches and what was added since the last one.
 #ifndef NUBRIX_SOLVER_HPP
 #define NUBRIX_SOLVER_HPP
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -21,6 +24,10 @@
 #include <nubrix/formulas.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
+
+namespace nubrix::engine {
+class incremental_engine;
+}
 
 namespace nubrix {
 
@@ -73,11 +80,11 @@ class solver {
   std::span<const literal> failed_assumptions() const noexcept;
 
   // The highest variable named so far by a clause, range or assumption; 0 for none.
-  std::int32_t variables() const noexcept { return variables_; }
+  std::int32_t variables() const noexcept { return std::max(variables_, assumed_variables_); }
   // Clauses and ranges added so far.
-  std::int32_t clauses() const noexcept { return clauses_.size; }
+  std::int32_t clauses() const noexcept { return clauses_; }
   // Learnt clauses held for the next solve.
-  std::int32_t learnt_clauses() const noexcept { return learnts_.size; }
+  std::int32_t learnt_clauses() const noexcept;
   // The statistics of the last solve (all zero before the first).
   const solve_statistics& statistics() const noexcept { return statistics_; }
 
@@ -87,16 +94,17 @@ class solver {
   static void validate(literal l, const char* operation);
   // Sets the answer of the last solve to none.
   void forget_answer() noexcept;
+  // The engine, made with the first clause or range.
+  engine::incremental_engine& engine();
 
-  formulas::formula clauses_ = formulas::clause_vectors::empty_vector;  // the clauses and ranges added, owned
-  formulas::formula learnts_ = formulas::clause_vectors::empty_vector;  // learnt clauses for the next solve, owned
+  engine::incremental_engine* engine_ = nullptr;  // the search and every clause held, owned
   internals::literal_vectors::vector assumptions_ = internals::literal_vectors::empty_vector;  // for the next solve
   std::vector<literal> failed_;         // the failed assumptions of the last unsat answer, in assumption order
   std::vector<literal> failed_sorted_;  // the same, sorted, for failed()
   nubrix::model model_;                 // the model of the last sat answer, else empty
-  std::vector<std::uint8_t> phases_;    // per variable 0 .. variables_: the value the searches by activity
-                                        // try first, carried from one solve to the next
-  std::int32_t variables_ = 0;          // highest variable named so far
+  std::int32_t variables_ = 0;          // highest variable named so far by a clause or range
+  std::int32_t assumed_variables_ = 0;  // highest variable named so far by an assumption
+  std::int32_t clauses_ = 0;            // clauses and ranges added
   solve_statistics statistics_;         // of the last solve
 };
 

@@ -149,9 +149,9 @@ void search_state::learn(const analysis& a, bool keep) {
   last_lbd_ = a.lbd;
   unassign_all(a.jump_level);
   if (n == 1 || keep) {
-    f_.append_clause(c);
+    f_->append_clause(c);
   } else {
-    f_.append_learnt(c, a.lbd, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
+    f_->append_learnt(c, a.lbd, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
   }
   assign(c.data()[0], c.bounds());
   report_learnt(c);

@@ -20,6 +20,29 @@ internal_formula_access internal_formula::create(literal first, literal last, co
 
 void internal_formula::release(internal_formula_access f) noexcept { internals::release(f); }
 
+internal_formula_access internal_formula::grown(internal_formula_access f, literal first, literal last) {
+  assert(to_int(first) <= to_int(f->first) && to_int(last) >= to_int(f->last));
+  const internal_formula_access g = create(first, last, f->clauses);
+  g->learnts = f->learnts;
+  // Lists are plain records over their blocks: moved by copying the records.
+  const std::int64_t offset = std::int64_t{to_int(f->first)} - to_int(first);
+  std::memcpy(static_cast<void*>(g->lists() + offset), f->lists(),
+              static_cast<std::size_t>(f->literal_count()) * sizeof(watch_list));
+  std::memcpy(static_cast<void*>(g->implication_lists() + offset), f->implication_lists(),
+              static_cast<std::size_t>(f->literal_count()) * sizeof(implication_list));
+  release(f);
+  return g;
+}
+
+void internal_formula::reset_watch_lists() noexcept {
+  destroy_watch_lists();
+  const std::int64_t n = literal_count();
+  for (std::int64_t i = 0; i < n; ++i) {
+    ::new (lists() + i) watch_list{};
+    ::new (implication_lists() + i) implication_list{};
+  }
+}
+
 void internal_formula::append_watcher(literal_array_access c) {
   struct {
     void operator()(watch_list& list, watcher w) const { append_grown(list, w, 2); }

@@ -147,6 +147,9 @@ struct internal_formula {
   void release_binary_clauses() noexcept;
   // Releases the record and its list records, nothing they refer to.
   static void release(internal_formula_access f) noexcept;
+  // A record over first .. last, a range that holds f's, that takes over f's clauses, learnt
+  // clauses and lists (the new ones empty); f is released. Raises std::bad_alloc with f unchanged.
+  static internal_formula_access grown(internal_formula_access f, literal first, literal last);
 
   // The watch list of literal l, for l in first .. last.
   watch_list& occurs_list(literal l) noexcept;
@@ -187,6 +190,8 @@ struct internal_formula {
   void destroy() noexcept;
   // Releases the blocks of the watch and implication lists only.
   void destroy_watch_lists() noexcept;
+  // Releases the blocks of the watch and implication lists and leaves every list empty.
+  void reset_watch_lists() noexcept;
 
  private:
   watch_list* lists() noexcept;

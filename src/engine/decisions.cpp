@@ -5,19 +5,17 @@
 namespace nubrix::engine {
 
 void search_state::enable_activity() {
-  const auto slots = static_cast<std::size_t>(last_) + 1;
+  const auto slots = static_cast<std::size_t>(capacity_) + 1;  // room for every variable the tables have
   activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
   std::fill_n(activity_, slots, 0.0);
   heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
   heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
   std::fill_n(heap_position_, slots, -1);
   phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  if (shared_phases_ != nullptr) {
-    std::memcpy(phase_, shared_phases_, slots);
-  } else {
-    std::memset(phase_, 0, slots);  // false first, as most encodings favour
-  }
+  std::memset(phase_, 0, slots);  // false first, as most encodings favour
+  if (shared_phases_ != nullptr) std::memcpy(phase_, shared_phases_, static_cast<std::size_t>(last_) + 1);
   witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+  std::memset(witness_, 0, slots);
   for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
 }
 

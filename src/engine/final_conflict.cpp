@@ -99,11 +99,11 @@ bool search_state::learn_refutation() {
     std::memcpy(c.data(), learnt_.e, static_cast<std::size_t>(n) * sizeof(literal));
     if (proof_ != nullptr) proof_->clause(c.data(), n, false);
     if (n > 1) {
-      f_.append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
+      f_->append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
       report_learnt(c);
       return true;
     }
-    f_.append_clause(c);
+    f_->append_clause(c);
     report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
     if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;

@@ -35,7 +35,7 @@ solve_statistics search_state::statistics(clock::time_point now) const noexcept 
   s.conflicts = conflicts_;
   if (vars_ != nullptr) {  // still searching: the record is a progress report
     s.level = decision_level_;
-    s.learnts_held = f_.learnts.size;
+    s.learnts_held = f_->learnts.size;
   }
   s.time = now - began_;
   return s;

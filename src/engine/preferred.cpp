@@ -142,7 +142,7 @@ void search_state::speculate() noexcept {
   speculating_ = true;
   root_level_ = decision_level_ - speculation_margin_;
   speculation_start_ = conflicts_;
-  speculation_clauses_ = f_.clauses.size;
+  speculation_clauses_ = f_->clauses.size;
 }
 
 bool search_state::abandon_speculation() {
@@ -162,11 +162,11 @@ bool search_state::abandon_speculation() {
   // assignment below its levels, and the clauses of one literal it added to the formula.
   const std::int64_t start = speculation_start_;
   release_learnts(0, release_filter{0, start});
-  for (std::int32_t i = speculation_clauses_; i < f_.clauses.size; ++i) {
-    assert(f_.clauses.e[i].length() == 1);
-    free(f_.clauses.e[i]);
+  for (std::int32_t i = speculation_clauses_; i < f_->clauses.size; ++i) {
+    assert(f_->clauses.e[i].length() == 1);
+    free(f_->clauses.e[i]);
   }
-  f_.clauses.size = speculation_clauses_;
+  f_->clauses.size = speculation_clauses_;
   learn(analysis{level - 1, level}, false);
   return propagate_and_learn();
 }
@@ -223,9 +223,9 @@ auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excu
   excursion_end end = excursion_end::witness;
   for (;;) {
     const conflict c = propagate();
+    if (c && decision_level_ == 0) return excursion_end::no_model;  // before any bound, as in propagate_and_learn
     if (out_of_budget()) return excursion_end::no_model;
     if (c) {
-      if (decision_level_ == 0) return excursion_end::no_model;
       if (decision_level_ == block) {
         refute(c);
         end = excursion_end::refuted;

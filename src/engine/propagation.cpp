@@ -144,6 +144,8 @@ auto search_state::propagate() -> conflict {
 bool search_state::propagate_and_learn() {
   for (;;) {
     const conflict c = propagate();
+    // A conflict at level 0 answers before any bound: the search state is then known to have no model.
+    if (c && decision_level_ == 0) return false;
     if (out_of_budget()) return false;
     if (!c) break;
     if (!resolve_conflict(c, false)) return false;

@@ -10,8 +10,8 @@ namespace nubrix::engine {
 // clauses learnt from a rejection are not in this list and are never released. Every allocation
 // comes before the first release, so running out of memory leaves every clause owned once.
 void search_state::reduce_learnts() {
-  learnt_record* const records = f_.learnts.e;
-  const std::int32_t n = f_.learnts.size;
+  learnt_record* const records = f_->learnts.e;
+  const std::int32_t n = f_->learnts.size;
   ++stats_.reductions;
   std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
     return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
@@ -32,8 +32,11 @@ bool search_state::locked(array_bounds* c) const noexcept {
 std::int32_t search_state::release_learnts(std::int32_t from, release_filter filter) {
   // A released clause's first bound, set just before its entries are dropped and its block released.
   constexpr std::int32_t released = std::numeric_limits<std::int32_t>::min();
-  learnt_record* const records = f_.learnts.e;
-  const std::int32_t n = f_.learnts.size;
+  learnt_record* const records = f_->learnts.e;
+  const std::int32_t n = f_->learnts.size;
+  // Room to list every variable once, first: no allocation may come between the marks below and
+  // the release of what they mark.
+  if (to_clear_.capacity < last_ + 1) to_clear_.reserve(last_ + 1);
   // Mark the clauses to release and list, once each, the variables whose watch lists hold them.
   std::int32_t releasing = 0;
   for (std::int32_t i = from; i < n; ++i) {
@@ -42,8 +45,8 @@ std::int32_t search_state::release_learnts(std::int32_t from, release_filter fil
     const literal* const lits = clause_literals(c);
     if (c->last == c->first + 1) {
       // A binary clause lives in the implication lists, and the newest entry for it is its own.
-      f_.implications(lits[0]).remove_last(lits[1]);
-      f_.implications(lits[1]).remove_last(lits[0]);
+      f_->implications(lits[0]).remove_last(lits[1]);
+      f_->implications(lits[1]).remove_last(lits[0]);
     }
     for (const literal l : {lits[0], lits[1]}) {
       const variable v = get_var(l);
@@ -81,7 +84,7 @@ std::int32_t search_state::release_learnts(std::int32_t from, release_filter fil
       records[kept++] = records[i];
     }
   }
-  f_.learnts.size = kept;
+  f_->learnts.size = kept;
   return releasing;
 }
 

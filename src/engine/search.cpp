@@ -27,8 +27,8 @@ solve_result search_state::run() {
   next_progress_ = began_ + options_.progress_interval;
   if (poll()) return no_model();
   if (propagate()) return no_model();
-  for (std::int32_t i = f_.clauses.first_index(); f_.clauses.has_element(i); i = f_.clauses.next(i)) {
-    const literal_array_access c = f_.clauses.get(i);
+  for (std::int32_t i = persistent_ ? f_->clauses.size + 1 : f_->clauses.first_index(); f_->clauses.has_element(i); i = f_->clauses.next(i)) {
+    const literal_array_access c = f_->clauses.get(i);
     if (c.is_empty()) return no_model();
     if (c.length() != 1) continue;
     if (!check_assign(c.data()[0], c.bounds())) return no_model();

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include <nubrix/control.hpp>
 #include <nubrix/decisions.hpp>
@@ -58,7 +59,7 @@ class search_state {
   search_state(internal_formula& f, const theory_ref& theory, model& m, variable_or_null min_vars,
                search_policy policy = search_policy::in_order, const solve_options& options = {},
                clock::time_point began = {}, const parameters& tuning = default_parameters) noexcept
-      : f_(f), theory_(theory), m_(m), min_vars_(min_vars), options_(options), params_(tuning), began_(began) {
+      : f_(&f), theory_(theory), m_(m), min_vars_(min_vars), options_(options), params_(tuning), began_(began) {
     options_.policy = policy;
     speculation_margin_ = tuning.speculation_margin;
     next_reduction_ = reduction_step_ = tuning.first_reduction;
@@ -72,6 +73,8 @@ class search_state {
   // search owns on a normal return; after an exception the caller must call cleanup(). Raises
   // std::bad_alloc and whatever check and the options' callbacks raise.
   solve_result search();
+  // The search proper, on a started state (a persistent one readied by begin_solve()); see search().
+  solve_result run();
 
   // Records the final level and learnt clause count, puts back m's entries as they were given when
   // result is unknown, releases the tables and the scratch lists, and destroys the internal formula
@@ -93,9 +96,12 @@ class search_state {
     user_count_ = count;
     failed_ = failed;
     if (count == 0) return;
-    const auto slots = static_cast<std::size_t>(m_.last()) + 1;
-    assumed_flags_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-    std::memset(assumed_flags_, 0, slots);
+    if (assumed_flags_ == nullptr) {
+      // Before start(), the tables are still to be sized by the model.
+      const auto slots = static_cast<std::size_t>(std::max(capacity_, m_.last())) + 1;
+      assumed_flags_ = static_cast<std::uint8_t*>(internals::allocate(slots));
+      std::memset(assumed_flags_, 0, slots);
+    }
     for (std::int32_t i = 0; i < count; ++i) assumed_flags_[to_int(get_var(assumptions[i]))] = 1;
   }
   // Makes cleanup() leave the internal formula's clauses to the caller instead of releasing them.
@@ -104,6 +110,42 @@ class search_state {
   // false, for v in 0 .. m's last variable), and cleanup() write there the phases it ends with: the
   // value of each variable set, the saved phase of the others.
   void share_phases(std::uint8_t* phases) noexcept { shared_phases_ = phases; }
+
+  // --- a state that lives across solves (incremental.cpp) ---
+  // Makes the state last across solves, for the incremental engine: cleanup() then leaves the
+  // tables, the trail and the internal formula in place, the unit clauses are asserted as they
+  // arrive rather than by a pass of each solve, and end_solve() goes back to level 0 after each.
+  // Call before start().
+  void make_persistent() noexcept { persistent_ = keep_formula_ = true; }
+  // Allocates the tables (start()) and asserts the unit clauses already in the internal formula:
+  // false when that meets a conflict, and there is no model from then on.
+  bool start_persistent();
+  // Makes room in every per-variable table for the variables up to `last`, their contents
+  // unchanged. Raises std::bad_alloc, the state unchanged but for room.
+  void reserve_variables(std::int32_t last);
+  // Takes up the variables that the model gained (room made by reserve_variables), unset, and the
+  // internal formula that now holds their lists, at level 0.
+  void adopt_variables(internal_formula& f) noexcept;
+  // What the clause of `lits` (variables of m) is at level 0: returns -1 when a literal is true or
+  // two are complementary (the clause holds for good), else the number of distinct literals not
+  // false, which it writes to `out` (room for lits.size() literals).
+  std::int32_t simplify_at_root(std::span<const literal> lits, literal* out) noexcept;
+  // At level 0: makes the clause or range c, just stored in the internal formula, part of the
+  // search: watched, and what it forces asserted and propagated. False when it leaves no model.
+  // Raises std::bad_alloc, after which the state must be rebuilt.
+  bool attach_at_root(literal_array_access c);
+  // Readies the state for a solve within `options` (and by their policy) begun at `began`: the
+  // counters and schedules of one solve start afresh; the trail's level 0, the learnt clauses,
+  // activities and phases carry over.
+  void begin_solve(const solve_options& options, clock::time_point began);
+  // After a solve (its model read): back to level 0, the assumptions forgotten, and beyond
+  // `kept` the learnt clauses of most levels released. Raises std::bad_alloc, after which the state
+  // must be rebuilt.
+  void end_solve(std::int32_t kept);
+  // Whether the last unsat answer was a refutation of the caller's assumptions (not of the formula).
+  bool assumptions_failed() const noexcept { return assumptions_failed_; }
+  // Releases the tables of a persistent state; the internal formula is its owner's.
+  void release_tables() noexcept;
 
  private:
   template <typename, auto>
@@ -135,8 +177,6 @@ class search_state {
   // Allocates the tables and counts the unset entries of m; the entries already set become level-0
   // facts with no antecedent, queued for propagation.
   void start();
-  // The search proper, on a started state; see search().
-  solve_result run();
 
   // --- bounds ---
   // Whether the solve must stop: two comparisons, and a poll() once the propagations reach next_poll_
@@ -378,7 +418,7 @@ class search_state {
   solve_result finish(solve_result result);
 
   // Inputs of the search.
-  internal_formula& f_;            // the clauses and watch lists; learnt clauses are added to it
+  internal_formula* f_;            // the clauses and watch lists; learnt clauses are added to it
   theory_ref theory_;              // the theory's check and context
   model& m_;                       // the assignment, the caller's own model
   variable_or_null min_vars_;      // decide no variable once first_unset has passed it
@@ -417,7 +457,7 @@ class search_state {
   // which no model may bear out.
   bool speculating_ = false;
   std::int64_t speculation_start_ = 0;              // conflicts_ when it began: later learnt clauses rest on it
-  std::int32_t speculation_clauses_ = 0;            // f_.clauses' size then: later ones, of one literal, rest on it
+  std::int32_t speculation_clauses_ = 0;            // f_->clauses' size then: later ones, of one literal, rest on it
   std::int32_t speculation_margin_ = 0;             // the newest decisions left out of it; doubles after a failure
   bool speculation_failed_ = false;                 // its facts have no model: abandon_speculation() is due
   std::int32_t last_lbd_ = 0;                       // the levels spanned by the clause learnt last
@@ -437,6 +477,8 @@ class search_state {
   internals::literal_vectors::vector* failed_ = nullptr;  // where the failed assumptions go
   bool assumptions_failed_ = false;                       // the search ended on assumptions that cannot hold
   bool keep_formula_ = false;                             // cleanup() leaves the clauses to the caller
+  bool persistent_ = false;                               // the state lasts across solves
+  std::int32_t capacity_ = 0;                             // the highest variable the tables have room for
 
   // Bounds and statistics.
   solve_options options_;              // the caller's bounds and callbacks, and the policy of this search

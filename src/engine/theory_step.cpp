@@ -25,11 +25,11 @@ auto search_state::theory_step() -> verdict {
   }
   ++stats_.theory_rejections;
   have_witness_ = false;  // the rejected model was the witness
-  const std::int32_t first_new = f_.clauses.length() + 1;
+  const std::int32_t first_new = f_->clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
     try {
       validate_entry(explanation.get(i), i, m_, "the explanation");
-      f_.clauses.append(explanation.get(i));
+      f_->clauses.append(explanation.get(i));
     } catch (...) {
       for (std::int32_t k = i; explanation.has_element(k); k = explanation.next(k)) free(explanation.get(k));
       explanation.destroy();
@@ -80,7 +80,7 @@ std::int32_t search_state::reorder_clause(literal_array_access c) noexcept {
 // unit one by undoing the levels above the one it became unit at and asserting its literal. Returns
 // false when no model is left.
 bool search_state::backtrack(std::int32_t first_new) {
-  const std::int32_t last_new = f_.clauses.length();
+  const std::int32_t last_new = f_->clauses.length();
 
   const auto assess = [&](literal_array_access c) {
     trouble t;
@@ -138,11 +138,11 @@ bool search_state::backtrack(std::int32_t first_new) {
 
   bool excluded = false;
   for (std::int32_t i = first_new; i <= last_new; ++i) {
-    const literal_array_access c = f_.clauses.get(i);
+    const literal_array_access c = f_->clauses.get(i);
     if (c.is_empty()) return false;
     excluded = excluded || assess(c).excludes;
     if (!is_at_most_one(c)) reorder_clause(c);
-    if (c.length() > 1) f_.append_watcher(c);
+    if (c.length() > 1) f_->append_watcher(c);
   }
   if (!excluded) {
     if (!resolve_conflict(conflict{conflict::kind::decisions}, true) || !propagate_and_learn()) return false;
@@ -152,7 +152,7 @@ bool search_state::backtrack(std::int32_t first_new) {
     trouble worst;
     literal_array_access at;
     for (std::int32_t i = first_new; i <= last_new; ++i) {
-      const literal_array_access c = f_.clauses.get(i);
+      const literal_array_access c = f_->clauses.get(i);
       const trouble t = assess(c);
       if (t.what == trouble::kind::none) continue;
       const bool sooner = worst.what == trouble::kind::none || t.level < worst.level ||

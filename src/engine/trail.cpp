@@ -10,11 +10,12 @@ void search_state::start() {
   values_ = m_.data();
   first_unset_ = variable{m_.first()};
   if (last_ >= 1 && m_.first() <= last_) {
-    watches_ = &f_.occurs_list(literal{0});
-    implications_ = &f_.implications(literal{0});
+    watches_ = &f_->occurs_list(literal{0});
+    implications_ = &f_->implications(literal{0});
   }
 
   const auto slots = static_cast<std::size_t>(last_ < 0 ? 0 : last_) + 1;  // variables 0 .. last
+  capacity_ = static_cast<std::int32_t>(slots) - 1;
   vars_ = static_cast<var_record*>(internals::allocate(slots * sizeof(var_record)));
   for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, literal{0}, nullptr};
   trail_ = static_cast<literal*>(internals::allocate(slots * sizeof(literal)));
@@ -46,17 +47,14 @@ void search_state::start() {
 
 auto search_state::cleanup(solve_result result) noexcept -> solve_result {
   stats_.level = decision_level_;
-  stats_.learnts_held = f_.learnts.size;
+  stats_.learnts_held = f_->learnts.size;
+  if (persistent_) return result;  // end_solve() goes on from here
   if (result == solve_result::unknown && values_ != nullptr) {
     // Nothing else than the search wrote m: unset everything, then put the given entries back.
     std::fill_n(values_, last_ - value_base_ + 1, variable_value::unset);
     for (std::int32_t i = 0; i < presets_; ++i)
       value(get_var(trail_[i])) = is_positive(trail_[i]) ? variable_value::true_ : variable_value::false_;
   }
-  const auto release = [](auto*& block) noexcept {
-    internals::release(block);
-    block = nullptr;
-  };
   if (shared_phases_ != nullptr && lit_values_ != nullptr) {
     for (std::int32_t v = m_.first(); v <= last_; ++v) {
       const variable_value x = val(literal{v});
@@ -67,6 +65,16 @@ auto search_state::cleanup(solve_result result) noexcept -> solve_result {
       }
     }
   }
+  release_tables();
+  if (!keep_formula_) f_->destroy();
+  return result;
+}
+
+void search_state::release_tables() noexcept {
+  const auto release = [](auto*& block) noexcept {
+    internals::release(block);
+    block = nullptr;
+  };
   release(vars_);
   release(trail_);
   release(level_starts_);
@@ -84,8 +92,6 @@ auto search_state::cleanup(solve_result result) noexcept -> solve_result {
     list->destroy();
     *list = internals::literal_vectors::empty_vector;
   }
-  if (!keep_formula_) f_.destroy();
-  return result;
 }
 
 void search_state::unassign_all(std::int32_t level) noexcept {
