@@ -21,6 +21,8 @@ solver::solver(solver&& other) noexcept
       failed_(std::move(other.failed_)),
       failed_sorted_(std::move(other.failed_sorted_)),
       model_(std::move(other.model_)),
+      outside_(std::move(other.outside_)),
+      has_model_(std::exchange(other.has_model_, false)),
       variables_(std::exchange(other.variables_, 0)),
       assumed_variables_(std::exchange(other.assumed_variables_, 0)),
       clauses_(std::exchange(other.clauses_, 0)),
@@ -34,6 +36,8 @@ solver& solver::operator=(solver&& other) noexcept {
     failed_ = std::move(other.failed_);
     failed_sorted_ = std::move(other.failed_sorted_);
     model_ = std::move(other.model_);
+    outside_ = std::move(other.outside_);
+    has_model_ = std::exchange(other.has_model_, false);
     variables_ = std::exchange(other.variables_, 0);
     assumed_variables_ = std::exchange(other.assumed_variables_, 0);
     clauses_ = std::exchange(other.clauses_, 0);
@@ -69,6 +73,8 @@ void solver::forget_answer() noexcept {
   failed_.clear();
   failed_sorted_.clear();
   model_ = nubrix::model();
+  outside_.clear();
+  has_model_ = false;
 }
 
 std::int32_t solver::learnt_clauses() const noexcept { return engine_ == nullptr ? 0 : engine_->learnt_clauses(); }
@@ -115,8 +121,9 @@ solve_result solver::solve(const solve_options& options) {
     (to_int(get_var(assumptions_.e[i])) <= variables_ ? inner : outer).push_back(assumptions_.e[i]);
   std::vector<literal> outer_sorted(outer);
   std::sort(outer_sorted.begin(), outer_sorted.end());
-  const auto assumed_outside = [&](literal l) { return std::binary_search(outer_sorted.begin(), outer_sorted.end(), l); };
-  const auto opposed = std::find_if(outer.begin(), outer.end(), [&](literal l) { return assumed_outside(-l); });
+  const auto opposed = std::find_if(outer.begin(), outer.end(), [&](literal l) {
+    return std::binary_search(outer_sorted.begin(), outer_sorted.end(), -l);
+  });
 
   solve_statistics statistics;
   solve_result r = solve_result::unsat;
@@ -131,12 +138,9 @@ solve_result solver::solve(const solve_options& options) {
       nubrix::model m;
       r = engine().solve(variables_, inner, bounded, m, failed);
       if (r == solve_result::sat) {
-        const std::int32_t all = variables();
-        model_ = nubrix::model(1, all);
-        std::copy_n(m.data(), m.length(), model_.data());
-        // The variables of assumptions alone: as assumed, and true otherwise, as the greatest model has them.
-        for (std::int32_t v = variables_ + 1; v <= all; ++v)
-          model_[variable{v}] = assumed_outside(-variable{v}) ? variable_value::false_ : variable_value::true_;
+        model_ = std::move(m);
+        outside_ = std::move(outer_sorted);
+        has_model_ = true;
       }
     }
     if (r == solve_result::unsat && failed.size > 0) {
@@ -166,8 +170,10 @@ solve_result solver::solve(const solve_options& options) {
 }
 
 variable_value solver::value(variable v) const noexcept {
-  if (to_int(v) < model_.first() || to_int(v) > model_.last()) return variable_value::unset;
-  return model_[v];
+  if (!has_model_ || to_int(v) < 1 || to_int(v) > variables()) return variable_value::unset;
+  if (to_int(v) <= model_.last()) return model_[v];
+  // A variable of assumptions alone: as assumed, and true otherwise, as the greatest model has it.
+  return std::binary_search(outside_.begin(), outside_.end(), -v) ? variable_value::false_ : variable_value::true_;
 }
 
 bool solver::failed(literal l) const noexcept {

@@ -368,6 +368,17 @@ TEST(c_interface, bad_input_returns_invalid_and_changes_nothing) {
   EXPECT_EQ(nubrix_add(s, -3), NUBRIX_OK);
   EXPECT_EQ(nubrix_solve(s), NUBRIX_ERROR_INVALID);
   EXPECT_EQ(nubrix_value(s, 1), 0);
+  EXPECT_EQ(nubrix_add(s, 0), NUBRIX_OK);
+  // An assumption on the highest variable, which no clause names, costs nothing, now or later.
+  EXPECT_EQ(nubrix_assume(s, -(max - 1)), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_SAT);
+  EXPECT_EQ(nubrix_value(s, max - 1), -(max - 1));
+  EXPECT_EQ(nubrix_assume(s, max - 1), NUBRIX_OK);
+  EXPECT_EQ(nubrix_assume(s, -(max - 1)), NUBRIX_OK);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_UNSAT);
+  EXPECT_EQ(nubrix_failed(s, max - 1) + nubrix_failed(s, -(max - 1)), 2);
+  EXPECT_EQ(nubrix_solve(s), NUBRIX_SAT);
+  EXPECT_EQ(nubrix_value(s, 1), 1);
   nubrix_release(s);
 }
 

@@ -101,7 +101,9 @@ class solver {
   internals::literal_vectors::vector assumptions_ = internals::literal_vectors::empty_vector;  // for the next solve
   std::vector<literal> failed_;         // the failed assumptions of the last unsat answer, in assumption order
   std::vector<literal> failed_sorted_;  // the same, sorted, for failed()
-  nubrix::model model_;                 // the model of the last sat answer, else empty
+  nubrix::model model_;                 // the model of the last sat answer over 1 .. variables_, else empty
+  std::vector<literal> outside_;        // its assumptions on other variables, sorted
+  bool has_model_ = false;              // the last solve answered sat
   std::int32_t variables_ = 0;          // highest variable named so far by a clause or range
   std::int32_t assumed_variables_ = 0;  // highest variable named so far by an assumption
   std::int32_t clauses_ = 0;            // clauses and ranges added
