@@ -107,17 +107,19 @@ class dpll {
   static solve_result solve_bounded(formulas::formula& f, user_context& ctx, model& m, variable_or_null min_vars,
                                     const solve_options& options);
   // The incremental solver's solve: solve_bounded over every variable of m, with these differences.
-  // f is only read: its entries stay the caller's. `learnts` holds learnt clauses implied by f from
-  // earlier solves, taken over; on return, exception or not, it holds the learnt clauses the search
-  // kept, again the caller's (without the memory to list them they are released, and std::bad_alloc
-  // is raised). The
-  // literals of `assumptions` (variables of m) hold before any decision; when they cannot, the
-  // answer is unsat and `failed` lists the assumptions that the refutation used (f with them alone
-  // has no model; it stays empty only when f alone has none). Learnt clauses are implied by f and the explanations
-  // received from check; options.proof must be null. On std::invalid_argument, f and `learnts` are as they were. When
-  // `phases` is not null, it holds an entry per variable 0 .. m.last() (1: true, 0: false): the
-  // searches by activity start from them, and they are overwritten with the phases the search ends
-  // with (the model, after sat), whatever the outcome.
+  // f is only read, but for the order of the literals within a clause, which the search may change
+  // (it watches a clause on its first two): its entries stay the caller's. `learnts` holds clauses
+  // learnt in earlier solves, taken over; on return, exception or not, it holds the clauses the
+  // search kept, again the caller's (without the memory to list them they are released, and
+  // std::bad_alloc is raised). They are implied by f and the explanations received from check: the
+  // empty clause among them once those have no model at all, so that no later solve asks check
+  // again. The literals of `assumptions` (variables of m) hold before any decision; when they
+  // cannot, the answer is unsat and `failed` lists the assumptions that the refutation used (f with
+  // them alone has no model; it stays empty only when f alone has none). options.proof must be
+  // null. On std::invalid_argument, f and `learnts` are as they were. When `phases` is not null, it
+  // holds an entry per variable 0 .. m.last() (1: true, 0: false): the searches by activity start
+  // from them, and they are overwritten with the phases the search ends with (the model, after
+  // sat), whatever the outcome.
   static solve_result solve_incremental(const formulas::formula& f, formulas::formula& learnts, user_context& ctx,
                                         model& m, const internals::literal_vectors::vector& assumptions,
                                         internals::literal_vectors::vector& failed, const solve_options& options,

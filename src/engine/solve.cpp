@@ -161,6 +161,16 @@ solve_result solve_incremental(const formulas::formula& f, formulas::formula& le
     failed.clear();
     throw;
   }
+  if (r == solve_result::unsat && !state.assumptions_failed()) {
+    // No model at all: the empty clause tells the next solve at once, without asking check again.
+    bool known = false;
+    for (std::int32_t i = 0; i < internal->clauses.size && !known; ++i) known = internal->clauses.e[i].is_empty();
+    try {
+      if (!known) internal->append_clause(internals::allocate_clause(0));
+    } catch (const std::bad_alloc&) {
+      // The clause only spares work: without it the next solve finds the same answer.
+    }
+  }
   if (!hand_back()) {
     failed.clear();
     throw std::bad_alloc();
