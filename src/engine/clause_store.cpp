@@ -52,7 +52,8 @@ void internal_formula::append_watcher(literal_array_access c) {
 }
 
 // Each list's size counts its entries first, then its block is allocated for exactly that many.
-void internal_formula::reserve_watchers(const formulas::formula& counted, const formulas::formula& more) {
+void internal_formula::reserve_watchers(const formulas::formula& counted, const formulas::formula& more,
+                                        known_true skip) {
   // Watch lists count in their size; implication lists, a pointer each, in a table of their own.
   const std::int64_t literals = literal_count();
   const std::unique_ptr<std::int32_t, decltype(&internals::release)> counts(
@@ -68,7 +69,7 @@ void internal_formula::reserve_watchers(const formulas::formula& counted, const 
   } count{implied_counts, implication_lists()};
   for (const formulas::formula* f : {&counted, &more}) {
     for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
-      if (f->get(i).length() >= 2) for_each_watch(f->get(i), count);
+      if (f->get(i).length() >= 2 && !skip.satisfies(f->get(i))) for_each_watch(f->get(i), count);
     }
   }
   const std::int64_t n = literal_count();

@@ -121,6 +121,18 @@ inline literal* clause_literals(array_bounds* block) noexcept {
   return reinterpret_cast<literal*>(reinterpret_cast<std::byte*>(block) + clause_header_size);
 }
 
+// Literals true for good before a search (unit clauses, preset entries): the clauses they satisfy
+// need no watch. `at` points at the entry of literal 0; null when there are none.
+struct known_true {
+  const std::uint8_t* at = nullptr;
+  bool satisfies(literal_array_access c) const noexcept {
+    if (at == nullptr || c.length() < 2 || c.data()[0] == literal{0}) return false;
+    for (const literal l : c)
+      if (at[to_int(l)] != 0) return true;
+    return false;
+  }
+};
+
 struct internal_formula;
 using internal_formula_access = internal_formula*;
 
@@ -174,10 +186,12 @@ struct internal_formula {
   // Entries appended before a failure stay.
   void append_watcher(literal_array_access c);
   // Sizes the watch and implication lists, all empty, for the append_watcher calls of the entries of
-  // two or more literals of `counted` and `more`, which are to follow: lists grown by doubling would
-  // hold about a third more than they need. Raises std::bad_alloc with every list empty again.
+  // two or more literals of `counted` and `more` that `skip` does not satisfy, which are to follow:
+  // lists grown by doubling would hold about a third more than they need. Raises std::bad_alloc
+  // with every list empty again.
   void reserve_watchers(const formulas::formula& counted,
-                        const formulas::formula& more = formulas::clause_vectors::empty_vector);
+                        const formulas::formula& more = formulas::clause_vectors::empty_vector,
+                        known_true skip = {});
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more
   // than one entry. When the append to clauses fails, c is released and the exception propagates.
   void append_clause(literal_array_access c);

@@ -1,5 +1,6 @@
 // The entry points of the compiled search: a formula (and for the incremental solver, its learnt
 // clauses and assumptions) in, an answer out.
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -8,20 +9,55 @@
 
 namespace nubrix::engine {
 
+namespace {
+
+// The literals that the unit clauses of f and the set entries of m make true before any search, in
+// a table of m's literals that `facts` takes over; none (and nothing allocated) when f has no unit
+// clause and m no set entry. Raises std::bad_alloc with nothing allocated.
+known_true root_facts(const formulas::formula& f, const model& m,
+                      std::unique_ptr<std::uint8_t, decltype(&internals::release)>& facts) {
+  bool any = false;
+  for (std::int32_t i = 0; i < f.size && !any; ++i) any = f.e[i].length() == 1;
+  for (std::int32_t v = m.first(); v <= m.last() && !any; ++v) any = m[variable{v}] != variable_value::unset;
+  if (!any || m.is_empty()) return {};
+  const auto last = static_cast<std::size_t>(m.last());
+  facts.reset(static_cast<std::uint8_t*>(internals::allocate(2 * last + 1)));
+  std::memset(facts.get(), 0, 2 * last + 1);
+  std::uint8_t* const at = facts.get() + last;
+  for (std::int32_t i = 0; i < f.size; ++i)
+    if (f.e[i].length() == 1) at[to_int(f.e[i].data()[0])] = 1;
+  for (std::int32_t v = m.first(); v <= m.last(); ++v) {
+    const variable_value x = m[variable{v}];
+    if (x != variable_value::unset) at[x == variable_value::true_ ? v : -v] = 1;
+  }
+  return known_true{at};
+}
+
+}  // namespace
+
 solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model& m, variable_or_null min_vars,
                            const solve_options& options) {
   using clock = std::chrono::steady_clock;
   const bool timed = options.statistics != nullptr || options.progress != nullptr;
   const clock::time_point began = timed ? clock::now() : clock::time_point{};
   validate_model(m);
+  std::optional<proof_writer> proof;
+  if (options.proof != nullptr) proof.emplace(*options.proof);
   const internal_formula_access internal = internal_formula::create(m, f);
+  std::unique_ptr<std::uint8_t, decltype(&internals::release)> facts(nullptr, &internals::release);
+  known_true satisfied;
   try {
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
       validate_entry(f.get(i), i, m, "the formula");
-    internal->reserve_watchers(f);
+    satisfied = root_facts(f, m, facts);
+    internal->reserve_watchers(f, formulas::clause_vectors::empty_vector, satisfied);
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
       const literal_array_access c = f.get(i);
-      if (c.length() > 1) internal->append_watcher(c);
+      if (c.length() > 1 && !satisfied.satisfies(c)) internal->append_watcher(c);
+    }
+    if (proof && satisfied.at != nullptr) {
+      for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+        if (satisfied.satisfies(f.get(i))) proof->clause(f.get(i).data(), f.get(i).length(), true);
     }
   } catch (...) {
     internal->destroy_watch_lists();
@@ -29,6 +65,20 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
     throw;
   }
   f = formulas::clause_vectors::empty_vector;
+  // Taken over for good: the clauses that hold whatever the search does go now.
+  if (satisfied.at != nullptr) {
+    formulas::formula& clauses = internal->clauses;
+    std::int32_t kept = 0;
+    for (std::int32_t i = 0; i < clauses.size; ++i) {
+      if (satisfied.satisfies(clauses.e[i])) {
+        free(clauses.e[i]);
+      } else {
+        clauses.e[kept++] = clauses.e[i];
+      }
+    }
+    clauses.size = kept;
+  }
+  facts.reset();
   // Taken over for good: the binary clauses live on in the implication lists alone, which saves their
   // blocks and references for the whole search (on bw_large.d, a third of the formula's memory).
   internal->release_binary_clauses();
@@ -38,8 +88,7 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
   search_policy policy = options.policy;
   if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
   search_state state(*internal, theory, m, bound, policy, options, began);
-  std::optional<proof_writer> proof;
-  if (options.proof != nullptr) state.set_proof(&proof.emplace(*options.proof));
+  if (proof) state.set_proof(&*proof);
   solve_result r = solve_result::unsat;
   try {
     r = state.search();
