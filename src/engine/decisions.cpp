@@ -33,33 +33,10 @@ variable search_state::pick_by_activity() noexcept {
   return variable{0};
 }
 
-void search_state::bump(variable v) noexcept {
-  double& a = activity_[to_int(v)];
-  a += activity_increment_;
-  if (a > 1e100) {
-    for (std::int32_t i = 0; i <= last_; ++i) activity_[i] *= 1e-100;
-    activity_increment_ *= 1e-100;
-  }
-  if (heap_position_[to_int(v)] >= 0) heap_up(heap_position_[to_int(v)]);
-}
-
 void search_state::heap_insert(variable v) noexcept {
   heap_position_[to_int(v)] = heap_size_;
   heap_[heap_size_++] = v;
   heap_up(heap_size_ - 1);
-}
-
-void search_state::heap_up(std::int32_t i) noexcept {
-  const variable v = heap_[i];
-  while (i > 0) {
-    const std::int32_t parent = (i - 1) / 2;
-    if (activity_[to_int(heap_[parent])] >= activity_[to_int(v)]) break;
-    heap_[i] = heap_[parent];
-    heap_position_[to_int(heap_[i])] = i;
-    i = parent;
-  }
-  heap_[i] = v;
-  heap_position_[to_int(v)] = i;
 }
 
 void search_state::heap_down(std::int32_t i) noexcept {

@@ -514,6 +514,30 @@ class search_state {
   implication_list* implications_ = nullptr;  // the same for the implication lists
 };
 
+// Bumping and the heap's sift-up run in every conflict analysis: inline, beside it.
+inline void search_state::bump(variable v) noexcept {
+  double& a = activity_[to_int(v)];
+  a += activity_increment_;
+  if (a > 1e100) {
+    for (std::int32_t i = 0; i <= last_; ++i) activity_[i] *= 1e-100;
+    activity_increment_ *= 1e-100;
+  }
+  if (heap_position_[to_int(v)] >= 0) heap_up(heap_position_[to_int(v)]);
+}
+
+inline void search_state::heap_up(std::int32_t i) noexcept {
+  const variable v = heap_[i];
+  while (i > 0) {
+    const std::int32_t parent = (i - 1) / 2;
+    if (activity_[to_int(heap_[parent])] >= activity_[to_int(v)]) break;
+    heap_[i] = heap_[parent];
+    heap_position_[to_int(heap_[i])] = i;
+    i = parent;
+  }
+  heap_[i] = v;
+  heap_position_[to_int(v)] = i;
+}
+
 // Calls fn with every literal of the clause or range that forced var, except var's own, until fn
 // returns false.
 template <typename function>
