@@ -472,7 +472,7 @@ TEST_F(cli_test, every_failed_allocation_of_a_run_is_reported_and_leaks_nothing)
     bool (*raised)();
     std::int64_t requests;  // at least this many in one run
   };
-  const heap heaps[] = {{"library", probe::fail_request, probe::failure_raised, 30},
+  const heap heaps[] = {{"library", probe::fail_request, probe::failure_raised, 20},
                         {"operator new", new_probe::fail_request, new_probe::failure_raised, 8}};
   for (const heap& h : heaps) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--min-vars", "2"}}) {

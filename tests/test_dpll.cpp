@@ -793,7 +793,7 @@ void fail_every_request(const entries& es, int n, auto&& solve) {
       throw;
     }
   });
-  EXPECT_GT(failures, 10);
+  EXPECT_GE(failures, 3);  // the tables, the lists and the internal formula at least
 }
 
 using solve_memory_test = heap_test;

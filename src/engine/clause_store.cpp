@@ -10,7 +10,7 @@ internal_formula_access internal_formula::create(literal first, literal last, co
   static_assert(sizeof(watch_list) % alignof(implication_list) == 0);
   const auto n = static_cast<std::size_t>(literal_count(first, last));
   void* block = internals::allocate(sizeof(internal_formula) + n * (sizeof(watch_list) + sizeof(implication_list)));
-  auto* f = ::new (block) internal_formula{first, last, clauses, learnt_vectors::empty_vector};
+  auto* f = ::new (block) internal_formula{first, last, clauses, learnt_vectors::empty_vector, nullptr, nullptr};
   watch_list* lists = f->lists();
   for (std::size_t i = 0; i < n; ++i) ::new (lists + i) watch_list{};
   implication_list* implied = f->implication_lists();
@@ -24,6 +24,8 @@ internal_formula_access internal_formula::grown(internal_formula_access f, liter
   assert(to_int(first) <= to_int(f->first) && to_int(last) >= to_int(f->last));
   const internal_formula_access g = create(first, last, f->clauses);
   g->learnts = f->learnts;
+  g->arena = f->arena;
+  g->arena_end = f->arena_end;
   // Lists are plain records over their blocks: moved by copying the records.
   const std::int64_t offset = std::int64_t{to_int(f->first)} - to_int(first);
   std::memcpy(static_cast<void*>(g->lists() + offset), f->lists(),
@@ -45,10 +47,27 @@ void internal_formula::reset_watch_lists() noexcept {
 
 void internal_formula::append_watcher(literal_array_access c) {
   struct {
-    void operator()(watch_list& list, watcher w) const { append_grown(list, w, 2); }
+    internal_formula* f;
+    void operator()(watch_list& list, watcher w) const { f->append_watch(list, w); }
     void operator()(implication_list& list, literal l) const { list.append(l); }
-  } append;
+  } append{this};
   for_each_watch(c, append);
+}
+
+void internal_formula::grow_watch_list(watch_list& list) {
+  if (list.capacity == watch_list::max_capacity) throw std::bad_alloc();
+  const std::int32_t grown = grown_capacity(list.capacity, 2);
+  const auto at = reinterpret_cast<std::uintptr_t>(list.e);
+  const bool carved = at >= reinterpret_cast<std::uintptr_t>(arena) && at < reinterpret_cast<std::uintptr_t>(arena_end);
+  if (!carved) {
+    list.reserve(grown);
+    return;
+  }
+  void* const block = internals::allocate(watch_list::bd_size + static_cast<std::size_t>(grown) * sizeof(watcher));
+  auto* const e = reinterpret_cast<watcher*>(static_cast<std::byte*>(block) + watch_list::offset);
+  std::memcpy(static_cast<void*>(e), list.e, static_cast<std::size_t>(list.size) * sizeof(watcher));
+  list.e = e;
+  list.capacity = grown;
 }
 
 // Each list's size counts its entries first, then its block is allocated for exactly that many.
@@ -72,21 +91,39 @@ void internal_formula::reserve_watchers(const formulas::formula& counted, const 
       if (f->get(i).length() >= 2 && !skip.satisfies(f->get(i))) for_each_watch(f->get(i), count);
     }
   }
+  // One arena for all of them: the watch entries, then the implication lists' regions.
+  assert(arena == nullptr);
   const std::int64_t n = literal_count();
   watch_list* const watches = lists();
-  std::int64_t i = 0;
+  std::size_t entries = 0;
+  std::size_t words = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    entries += static_cast<std::size_t>(watches[i].size);
+    if (implied_counts[i] > 0) words += implication_list::region_words(implied_counts[i]);
+  }
+  if (entries + words == 0) return;
   try {
-    for (; i < n; ++i) {
-      const std::int32_t k = watches[i].size;
-      watches[i].size = 0;
-      if (k > 0) watches[i].reserve(k);
-    }
+    arena = internals::allocate(entries * sizeof(watcher) + words * sizeof(std::int32_t));
   } catch (...) {
-    for (; i < n; ++i) watches[i].size = 0;
+    for (std::int64_t i = 0; i < n; ++i) watches[i].size = 0;
     throw;
   }
-  for (i = 0; i < n; ++i)
-    if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
+  auto* next = static_cast<watcher*>(arena);
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::int32_t k = watches[i].size;
+    watches[i].size = 0;
+    if (k == 0) continue;
+    watches[i].e = next;
+    watches[i].capacity = k;
+    next += k;
+  }
+  arena_end = next;
+  auto* region = reinterpret_cast<std::int32_t*>(next);
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (implied_counts[i] == 0) continue;
+    implication_lists()[i].carve(region, implied_counts[i]);
+    region += implication_list::region_words(implied_counts[i]);
+  }
 }
 
 void internal_formula::release_binary_clauses() noexcept {
@@ -135,10 +172,16 @@ void internal_formula::destroy() noexcept {
 void internal_formula::destroy_watch_lists() noexcept {
   watch_list* const watches = lists();
   implication_list* const implied = implication_lists();
+  const auto start = reinterpret_cast<std::uintptr_t>(arena);
+  const auto end = reinterpret_cast<std::uintptr_t>(arena_end);
   for (std::int64_t i = 0; i < literal_count(); ++i) {
-    watches[i].destroy();
+    const auto at = reinterpret_cast<std::uintptr_t>(watches[i].e);
+    if (at < start || at >= end) watches[i].destroy();  // the arena's lists go with it
     implied[i].destroy();
   }
+  internals::release(arena);
+  arena = nullptr;
+  arena_end = nullptr;
 }
 
 }  // namespace nubrix::engine

@@ -51,25 +51,38 @@ inline std::int32_t grown_capacity(std::int32_t capacity, std::int32_t share) no
 }
 // The other literals of the binary clauses of a literal: when it becomes false, each must be true.
 // An entry is a quarter of a watch entry and never moves, and the list itself is one pointer: its
-// block starts with the size and the capacity, and there is no block while it is empty.
+// block starts with the size and the capacity, and there is no block while it is empty. A list may
+// also start in a region of a block shared by many lists (carve()): its capacity is then stored
+// negated, and a growth moves it to a block of its own.
 class implication_list {
  public:
   const literal* begin() const noexcept { return e_; }
   const literal* end() const noexcept { return e_ == nullptr ? e_ : e_ + header()[0]; }
   std::int32_t size() const noexcept { return e_ == nullptr ? 0 : header()[0]; }
-  // Makes room for exactly n literals in an empty list. Raises std::bad_alloc, the list unchanged.
-  void reserve(std::int32_t n) {
+  // Makes an empty list start in `region`, room for n literals (region_words(n) words), which it
+  // does not own.
+  void carve(std::int32_t* region, std::int32_t n) noexcept {
     assert(size() == 0 && n > 0);
-    set_block(resized(block_bytes(n)), 0, n);
+    set_block(region, 0, -n);
   }
+  static constexpr std::size_t region_words(std::int32_t n) noexcept { return 2 + static_cast<std::size_t>(n); }
   // Appends l, growing a full block by half. Raises std::bad_alloc, the list unchanged.
   void append(literal l) {
     const std::int32_t n = size();
-    const std::int32_t capacity = e_ == nullptr ? 0 : header()[1];
+    const std::int32_t stored = e_ == nullptr ? 0 : header()[1];
+    const std::int32_t capacity = stored < 0 ? -stored : stored;
     if (n == capacity) {
       if (capacity == std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
       const std::int32_t grown = grown_capacity(capacity, 2);
-      set_block(resized(block_bytes(grown)), n, grown);
+      if (stored < 0) {
+        void* const block = internals::allocate(block_bytes(grown));
+        std::memcpy(static_cast<std::int32_t*>(block) + 2, e_, static_cast<std::size_t>(n) * sizeof(literal));
+        set_block(block, n, grown);
+      } else {
+        set_block(e_ == nullptr ? internals::allocate(block_bytes(grown))
+                                : internals::reallocate(header(), block_bytes(grown)),
+                  n, grown);
+      }
     }
     e_[n] = l;
     header()[0] = n + 1;
@@ -82,9 +95,9 @@ class implication_list {
     std::memmove(e_ + i, e_ + i + 1, static_cast<std::size_t>(n - 1 - i) * sizeof(literal));
     header()[0] = n - 1;
   }
-  // Releases the block, if any; the list must not be used again.
+  // Releases the block, if the list has one of its own; the list must not be used again.
   void destroy() noexcept {
-    if (e_ != nullptr) internals::release(header());
+    if (e_ != nullptr && header()[1] >= 0) internals::release(header());
   }
 
  private:
@@ -92,9 +105,6 @@ class implication_list {
     return 2 * sizeof(std::int32_t) + static_cast<std::size_t>(capacity) * sizeof(literal);
   }
   std::int32_t* header() const noexcept { return reinterpret_cast<std::int32_t*>(e_) - 2; }
-  void* resized(std::size_t bytes) const {
-    return e_ == nullptr ? internals::allocate(bytes) : internals::reallocate(header(), bytes);
-  }
   void set_block(void* block, std::int32_t size, std::int32_t capacity) noexcept {
     auto* const h = static_cast<std::int32_t*>(block);
     h[0] = size;
@@ -144,6 +154,11 @@ struct internal_formula {
   formulas::formula clauses;       // the caller's clauses, then theory entries and learnt clauses kept for
                                    // good; owns them all
   learnt_vectors::vector learnts;  // learnt clauses that reduction may release; owns them
+  // One block where reserve_watchers() starts every list, so that building them costs one
+  // allocation: watch entries first, up to arena_end, then the implication lists' regions. A list
+  // that outgrows its room moves to a block of its own. Null when there is none.
+  void* arena = nullptr;
+  watcher* arena_end = nullptr;
 
   // A new record over first .. last whose clauses are `clauses` (shared, not copied) and whose
   // lists are all empty. Raises std::bad_alloc with nothing allocated.
@@ -168,9 +183,15 @@ struct internal_formula {
   // The implication list of literal l (the binary clauses that hold it), for l in first .. last.
   implication_list& implications(literal l) noexcept;
 
+  // Appends w to the watch list `list`, growing a full one by half (a few entries at least), where a
+  // plain append would double it: the search moves entries between lists all the time.
+  void append_watch(watch_list& list, watcher w) {
+    if (list.size == list.capacity) grow_watch_list(list);
+    list.e[list.size++] = w;
+  }
   // Appends e to v, growing a full v by 1/share of its capacity (a few elements at least) where a
-  // plain append would double it: watch lists (share 2), between which a search moves entries all
-  // the time, and the caller's formula (share 8), which gains only the clauses kept for good.
+  // plain append would double it: the caller's formula (share 8) gains only the clauses kept for
+  // good.
   template <typename vector>
   static void append_grown(vector& v, typename vector::element_type e, std::int32_t share) {
     static_assert(vector::max_capacity == std::numeric_limits<std::int32_t>::max());
@@ -208,6 +229,8 @@ struct internal_formula {
   void reset_watch_lists() noexcept;
 
  private:
+  // Makes room for one more entry in the full list `list`, in a block of its own.
+  void grow_watch_list(watch_list& list);
   watch_list* lists() noexcept;
   implication_list* implication_lists() noexcept;
   // The number of literals first .. last, each with a watch list and an implication list.

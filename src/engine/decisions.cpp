@@ -4,18 +4,43 @@
 
 namespace nubrix::engine {
 
+void search_state::place_activity(std::size_t slots) {
+  const std::size_t old = activity_tables_ == nullptr ? 0 : static_cast<std::size_t>(capacity_) + 1;
+  assert(slots >= old);
+  // activity, then heap and positions, then phases and the witness: one block, each aligned.
+  const std::size_t heap_at = slots * sizeof(double);
+  const std::size_t positions_at = heap_at + slots * sizeof(variable);
+  const std::size_t phases_at = positions_at + slots * sizeof(std::int32_t);
+  const std::size_t witness_at = phases_at + slots;
+  auto* const block = static_cast<std::byte*>(internals::allocate(witness_at + slots));
+  auto* const activity = reinterpret_cast<double*>(block);
+  auto* const heap = reinterpret_cast<variable*>(block + heap_at);
+  auto* const positions = reinterpret_cast<std::int32_t*>(block + positions_at);
+  auto* const phases = reinterpret_cast<std::uint8_t*>(block + phases_at);
+  auto* const witness = reinterpret_cast<std::uint8_t*>(block + witness_at);
+  if (old > 0) {
+    std::copy_n(activity_, old, activity);
+    std::copy_n(heap_, old, heap);
+    std::copy_n(heap_position_, old, positions);
+    std::copy_n(phase_, old, phases);
+    std::copy_n(witness_, old, witness);
+  }
+  std::fill(activity + old, activity + slots, 0.0);
+  std::fill(positions + old, positions + slots, -1);
+  std::fill(phases + old, phases + slots, std::uint8_t{0});  // false first, as most encodings favour
+  std::fill(witness + old, witness + slots, std::uint8_t{0});
+  internals::release(activity_tables_);
+  activity_tables_ = block;
+  activity_ = activity;
+  heap_ = heap;
+  heap_position_ = positions;
+  phase_ = phases;
+  witness_ = witness;
+}
+
 void search_state::enable_activity() {
-  const auto slots = static_cast<std::size_t>(capacity_) + 1;  // room for every variable the tables have
-  activity_ = static_cast<double*>(internals::allocate(slots * sizeof(double)));
-  std::fill_n(activity_, slots, 0.0);
-  heap_ = static_cast<variable*>(internals::allocate(slots * sizeof(variable)));
-  heap_position_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-  std::fill_n(heap_position_, slots, -1);
-  phase_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  std::memset(phase_, 0, slots);  // false first, as most encodings favour
+  place_activity(static_cast<std::size_t>(capacity_) + 1);  // room for every variable the tables have
   if (shared_phases_ != nullptr) std::memcpy(phase_, shared_phases_, static_cast<std::size_t>(last_) + 1);
-  witness_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  std::memset(witness_, 0, slots);
   for (std::int32_t v = m_.first(); v <= std::min(last_, to_int(min_vars_)); ++v) heap_insert(variable{v});
 }
 

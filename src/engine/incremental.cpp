@@ -46,44 +46,9 @@ void search_state::reserve_variables(std::int32_t last) {
   const std::int64_t wanted = std::max<std::int64_t>(last, std::int64_t{capacity_} + capacity_ / 2 + 8);
   const auto capacity = static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max() - 1));
   const auto slots = static_cast<std::size_t>(capacity) + 1;
-  const auto old_slots = static_cast<std::size_t>(capacity_) + 1;
-  // Each table grows in place or moves with its contents, so that a failure leaves every table
-  // valid; the new entries are set once all have room.
-  const auto grow = [](auto*& table, std::size_t count) {
-    if (table == nullptr) return;
-    using element = std::remove_reference_t<decltype(*table)>;
-    table = static_cast<element*>(internals::reallocate(table, count * sizeof(element)));
-  };
-  grow(vars_, slots);
-  grow(trail_, slots);
-  grow(level_starts_, slots);
-  grow(marks_, slots);
-  grow(level_stamps_, slots);
-  grow(assumed_flags_, slots);
-  grow(activity_, slots);
-  grow(heap_, slots);
-  grow(heap_position_, slots);
-  grow(phase_, slots);
-  grow(witness_, slots);
-  auto* const values = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
-  std::fill_n(values, 2 * slots - 1, variable_value::unset);
-  std::copy_n(lit_values_block_, 2 * old_slots - 1, values + (slots - old_slots));
-  internals::release(lit_values_block_);
-  lit_values_block_ = values;
-  lit_values_ = values + (slots - 1);
-
-  for (std::size_t v = old_slots; v < slots; ++v) {
-    vars_[v] = var_record{0, literal{0}, nullptr};
-    marks_[v] = 0;
-    level_stamps_[v] = 0;
-    if (assumed_flags_ != nullptr) assumed_flags_[v] = 0;
-    if (activity_ != nullptr) {
-      activity_[v] = 0;
-      heap_position_[v] = -1;
-      phase_[v] = 0;
-      witness_[v] = 0;
-    }
-  }
+  // Each block moves with its contents, so that a failure leaves the tables as they were.
+  place_tables(slots);
+  if (activity_tables_ != nullptr) place_activity(slots);
   capacity_ = capacity;
 }
 

@@ -83,8 +83,7 @@ auto search_state::propagate() -> conflict {
           lits[0] = partner;
           lits[1] = other;
           lits[2] = now_false;
-          internal_formula::append_grown(watches_[to_int(other)],
-                                         watcher{partner, watcher::ternary(now_false), w.clause}, 2);
+          f_->append_watch(watches_[to_int(other)], watcher{partner, watcher::ternary(now_false), w.clause});
           continue;
         }
         *write++ = w;
@@ -118,7 +117,7 @@ auto search_state::propagate() -> conflict {
         lits[1] = lits[k];
         lits[k] = now_false;
         kept.next = k + 1 < n ? k + 1 : 2;
-        internal_formula::append_grown(watches_[to_int(lits[1])], kept, 2);
+        f_->append_watch(watches_[to_int(lits[1])], kept);
         continue;
       }
       *write++ = kept;

@@ -73,6 +73,9 @@ class search_state {
   // search owns on a normal return; after an exception the caller must call cleanup(). Raises
   // std::bad_alloc and whatever check and the options' callbacks raise.
   solve_result search();
+  // Allocates the tables and counts the unset entries of m; the entries already set become level-0
+  // facts with no antecedent, queued for propagation.
+  void start();
   // The search proper, on a started state (a persistent one readied by begin_solve()); see search().
   solve_result run();
 
@@ -90,18 +93,11 @@ class search_state {
   // Makes the search hold the `count` literals at `assumptions` (variables of m; they must outlive
   // the search) before any other decision, each decided at a level of its own; when they cannot all
   // hold, the search ends without a model and appends to `failed` the ones that the refutation used.
-  // Call once, before run(); raises std::bad_alloc, and cleanup() releases what it allocated.
+  // Call once, after start() and before run().
   void set_assumptions(const literal* assumptions, std::int32_t count, internals::literal_vectors::vector* failed) {
     user_assumptions_ = assumptions;
     user_count_ = count;
     failed_ = failed;
-    if (count == 0) return;
-    if (assumed_flags_ == nullptr) {
-      // Before start(), the tables are still to be sized by the model.
-      const auto slots = static_cast<std::size_t>(std::max(capacity_, m_.last())) + 1;
-      assumed_flags_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-      std::memset(assumed_flags_, 0, slots);
-    }
     for (std::int32_t i = 0; i < count; ++i) assumed_flags_[to_int(get_var(assumptions[i]))] = 1;
   }
   // Makes cleanup() leave the internal formula's clauses to the caller instead of releasing them.
@@ -174,9 +170,10 @@ class search_state {
     explicit operator bool() const noexcept { return what != kind::none; }
   };
 
-  // Allocates the tables and counts the unset entries of m; the entries already set become level-0
-  // facts with no antecedent, queued for propagation.
-  void start();
+  // The per-variable tables in one block, for `slots` variables (0 .. slots - 1): what the old
+  // block held is copied, new entries start as for an unset variable. Raises std::bad_alloc with
+  // the tables unchanged.
+  void place_tables(std::size_t slots);
 
   // --- bounds ---
   // Whether the solve must stop: two comparisons, and a poll() once the propagations reach next_poll_
@@ -305,6 +302,10 @@ class search_state {
   bool learn_refutation();
   // Allocates what decisions by activity need; every variable up to min_vars goes into the heap.
   void enable_activity();
+  // The tables of decisions by activity in one block, for `slots` variables: what the old block
+  // held is copied, new entries start as for a variable never bumped. Raises std::bad_alloc with
+  // the tables unchanged.
+  void place_activity(std::size_t slots);
   // The unset variable of the highest activity up to min_vars; 0 when every one is set.
   variable pick_by_activity() noexcept;
   void bump(variable v) noexcept;
@@ -474,6 +475,8 @@ class search_state {
   std::int32_t assumed_ = 0;                              // user_assumptions_[0 .. assumed_ - 1] are true ...
   std::int32_t assumed_level_ = 0;                        // ... at this level or below
   std::uint8_t* assumed_flags_ = nullptr;                 // per variable: 1 when an assumption names it
+  void* tables_ = nullptr;                                // the block of the per-variable tables
+  void* activity_tables_ = nullptr;                       // the block of the tables of decisions by activity
   internals::literal_vectors::vector* failed_ = nullptr;  // where the failed assumptions go
   bool assumptions_failed_ = false;                       // the search ended on assumptions that cannot hold
   bool keep_formula_ = false;                             // cleanup() leaves the clauses to the caller

@@ -202,8 +202,9 @@ solve_result solve_incremental(const formulas::formula& f, formulas::formula& le
   state.share_phases(phases);
   solve_result r = solve_result::unsat;
   try {
+    state.start();
     state.set_assumptions(assumptions.e, assumptions.size, &failed);
-    r = state.search();
+    r = state.run();
   } catch (...) {
     state.cleanup(solve_result::unsat);
     hand_back();

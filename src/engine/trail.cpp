@@ -4,6 +4,76 @@
 
 namespace nubrix::engine {
 
+namespace {
+
+// Offsets of tables laid one after the other in a block, each aligned for its elements.
+class block_layout {
+ public:
+  template <typename element>
+  std::size_t take(std::size_t count) noexcept {
+    bytes_ = (bytes_ + alignof(element) - 1) / alignof(element) * alignof(element);
+    const std::size_t at = bytes_;
+    bytes_ += count * sizeof(element);
+    return at;
+  }
+  std::size_t bytes() const noexcept { return bytes_; }
+
+ private:
+  std::size_t bytes_ = 0;
+};
+
+template <typename element>
+element* at(void* block, std::size_t offset) noexcept {
+  return reinterpret_cast<element*>(static_cast<std::byte*>(block) + offset);
+}
+
+}  // namespace
+
+void search_state::place_tables(std::size_t slots) {
+  const std::size_t old = tables_ == nullptr ? 0 : static_cast<std::size_t>(capacity_) + 1;
+  assert(slots >= old);
+  block_layout layout;
+  const std::size_t vars = layout.take<var_record>(slots);
+  const std::size_t trail = layout.take<literal>(slots);
+  const std::size_t starts = layout.take<std::int32_t>(slots);
+  const std::size_t stamps = layout.take<std::uint32_t>(slots);
+  const std::size_t marks = layout.take<std::uint8_t>(slots);
+  const std::size_t flags = layout.take<std::uint8_t>(slots);
+  const std::size_t values = layout.take<variable_value>(2 * slots - 1);
+  void* const block = internals::allocate(layout.bytes());
+  auto* const new_vars = at<var_record>(block, vars);
+  auto* const new_marks = at<std::uint8_t>(block, marks);
+  auto* const new_flags = at<std::uint8_t>(block, flags);
+  auto* const new_stamps = at<std::uint32_t>(block, stamps);
+  auto* const new_values = at<variable_value>(block, values);
+  std::fill_n(new_values, 2 * slots - 1, variable_value::unset);
+  if (old > 0) {
+    std::copy_n(vars_, old, new_vars);
+    std::copy_n(trail_, old, at<literal>(block, trail));
+    std::copy_n(level_starts_, old, at<std::int32_t>(block, starts));
+    std::copy_n(level_stamps_, old, new_stamps);
+    std::copy_n(marks_, old, new_marks);
+    std::copy_n(assumed_flags_, old, new_flags);
+    std::copy_n(lit_values_block_, 2 * old - 1, new_values + (slots - old));
+  }
+  for (std::size_t v = old; v < slots; ++v) {
+    new_vars[v] = var_record{0, literal{0}, nullptr};
+    new_stamps[v] = 0;
+    new_marks[v] = 0;
+    new_flags[v] = 0;
+  }
+  internals::release(tables_);
+  tables_ = block;
+  vars_ = new_vars;
+  trail_ = at<literal>(block, trail);
+  level_starts_ = at<std::int32_t>(block, starts);
+  level_stamps_ = new_stamps;
+  marks_ = new_marks;
+  assumed_flags_ = new_flags;
+  lit_values_block_ = new_values;
+  lit_values_ = new_values + (slots - 1);
+}
+
 void search_state::start() {
   value_base_ = m_.first();
   last_ = m_.last();
@@ -15,18 +85,8 @@ void search_state::start() {
   }
 
   const auto slots = static_cast<std::size_t>(last_ < 0 ? 0 : last_) + 1;  // variables 0 .. last
+  place_tables(slots);
   capacity_ = static_cast<std::int32_t>(slots) - 1;
-  vars_ = static_cast<var_record*>(internals::allocate(slots * sizeof(var_record)));
-  for (std::size_t v = 0; v < slots; ++v) vars_[v] = var_record{0, literal{0}, nullptr};
-  trail_ = static_cast<literal*>(internals::allocate(slots * sizeof(literal)));
-  level_starts_ = static_cast<std::int32_t*>(internals::allocate(slots * sizeof(std::int32_t)));
-  marks_ = static_cast<std::uint8_t*>(internals::allocate(slots));
-  std::memset(marks_, 0, slots);
-  level_stamps_ = static_cast<std::uint32_t*>(internals::allocate(slots * sizeof(std::uint32_t)));
-  std::memset(level_stamps_, 0, slots * sizeof(std::uint32_t));
-  lit_values_block_ = static_cast<variable_value*>(internals::allocate(2 * slots - 1));
-  lit_values_ = lit_values_block_ + (slots - 1);
-  std::fill_n(lit_values_block_, 2 * slots - 1, variable_value::unset);
 
   if (options_.policy == search_policy::any_model) enable_activity();
 
@@ -75,19 +135,17 @@ void search_state::release_tables() noexcept {
     internals::release(block);
     block = nullptr;
   };
-  release(vars_);
-  release(trail_);
-  release(level_starts_);
-  release(marks_);
-  release(level_stamps_);
-  release(lit_values_block_);
-  lit_values_ = nullptr;
-  release(activity_);
-  release(heap_);
-  release(heap_position_);
-  release(phase_);
-  release(witness_);
-  release(assumed_flags_);
+  release(tables_);
+  release(activity_tables_);
+  vars_ = nullptr;
+  trail_ = nullptr;
+  level_starts_ = nullptr;
+  level_stamps_ = nullptr;
+  marks_ = assumed_flags_ = phase_ = witness_ = nullptr;
+  lit_values_block_ = lit_values_ = nullptr;
+  activity_ = nullptr;
+  heap_ = nullptr;
+  heap_position_ = nullptr;
   for (auto* list : {&learnt_, &to_clear_, &stack_, &assumptions_}) {
     list->destroy();
     *list = internals::literal_vectors::empty_vector;
