@@ -66,6 +66,16 @@ inline formulas::formula formula_of(const entries& es) {
   return f;
 }
 
+// Appends c to a theory's explanation, releasing it if the append runs out of memory.
+inline void give(formulas::formula& explanation, literal_array_access c) {
+  try {
+    explanation.append(c);
+  } catch (...) {
+    free(c);
+    throw;
+  }
+}
+
 // A model over 1 .. values.size() with the given values.
 inline model model_of(std::initializer_list<variable_value> values) {
   model m(1, static_cast<std::int32_t>(values.size()));
@@ -288,7 +298,7 @@ struct access {
   void unassign_all(std::int32_t level) { s->unassign_all(level); }
   conflict propagate() { return s->propagate(); }
   // Analyses the conflict and learns from it, as the search does; false at level 0.
-  bool learn_from(const conflict& c) { return s->resolve_conflict(c, false); }
+  bool learn_from(const conflict& c) { return s->resolve_conflict(c, false) == state::step::done; }
   bool check_assign(std::int32_t l, literal_array_access antecedent) {
     return s->check_assign(literal{l}, antecedent.bounds());
   }

@@ -259,16 +259,6 @@ literal_array_access blocking_clause(const model& m) {
   return new_clause(lits);
 }
 
-// Appends c to the explanation, releasing it if the append runs out of memory.
-void give(formulas::formula& explanation, literal_array_access c) {
-  try {
-    explanation.append(c);
-  } catch (...) {
-    free(c);
-    throw;
-  }
-}
-
 // Rejects every model with its blocking clause, so the search enumerates them all.
 struct enumeration {
   std::set<std::vector<variable_value>> seen;

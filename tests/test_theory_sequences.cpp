@@ -52,16 +52,6 @@ entry literals_of(std::uint64_t bits, int n) {
   return out;
 }
 
-// Appends c to the explanation, releasing it if the append runs out of memory.
-void give(formulas::formula& explanation, literal_array_access c) {
-  try {
-    explanation.append(c);
-  } catch (...) {
-    free(c);
-    throw;
-  }
-}
-
 // A theory whose verdict is a fixed pseudo-random function of the complete model and a salt: it
 // accepts about one model in four and rejects the others with no explanation, with unit clauses,
 // now and then with the empty clause, with short clauses mostly false in the model, or with random

@@ -157,17 +157,16 @@ void search_state::learn(const analysis& a, bool keep) {
   report_learnt(c);
 }
 
-bool search_state::resolve_conflict(const conflict& c, bool keep) {
+auto search_state::resolve_conflict(const conflict& c, bool keep) -> step {
   if (decision_level_ <= root_level_) {
     // The levels that hold for good are kept by a model; those of a speculation may not be.
     assert(decision_level_ == 0 || speculating_);
-    speculation_failed_ = decision_level_ > 0;
-    return false;
+    return decision_level_ > 0 ? step::speculation_failed : step::no_model;
   }
   ++conflicts_;
   learn(analyze(c), keep);
   activity_increment_ *= 1 / params_.activity_decay;
-  return true;
+  return step::done;
 }
 
 }  // namespace nubrix::engine

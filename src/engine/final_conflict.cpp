@@ -10,7 +10,7 @@ namespace nubrix::engine {
 // all decisions above it too, so the decisions on the trail are always some assumptions followed by
 // in-order ones. With assumptions, the model is thus the greatest one of the formula and the
 // assumptions: they are true in every model considered, and the argument above holds for the rest.
-bool search_state::place_assumptions() {
+auto search_state::place_assumptions() -> step {
   while (assumed_ < user_count_) {
     const literal p = user_assumptions_[assumed_];
     switch (val(p)) {
@@ -27,15 +27,14 @@ bool search_state::place_assumptions() {
         } else {
           refute(conflict{conflict::kind::assumption, nullptr, p});
         }
-        assumptions_refuted();
-        return false;
+        return assumptions_refuted() ? step::assumptions_refuted : step::no_model;
       case variable_value::unset:
         decide_literal(p);
-        if (!propagate_and_learn()) return false;
+        if (const step s = propagate_and_learn(); s != step::done) return s;
         break;
     }
   }
-  return true;
+  return step::done;
 }
 
 bool search_state::assumptions_refuted() {
@@ -89,9 +88,9 @@ void search_state::refute(const conflict& c) {
 }
 
 // Makes the clause in learnt_ part of the search at the level that holds for good (asserting it when
-// it has one literal). False when no model keeps those levels, because the clause is empty or its
-// literal meets a conflict: the formula has none, or a speculation failed (speculation_failed_).
-bool search_state::learn_refutation() {
+// it has one literal). When no model keeps those levels, because the clause is empty or its literal
+// meets a conflict, the formula has none (no_model), or a speculation failed.
+auto search_state::learn_refutation() -> step {
   assert(decision_level_ == root_level_);
   const std::int32_t n = learnt_.size;
   if (n > 0) {
@@ -101,15 +100,14 @@ bool search_state::learn_refutation() {
     if (n > 1) {
       f_->append_learnt(c, n, static_cast<std::int32_t>(conflicts_ & 0x7fffffff));
       report_learnt(c);
-      return true;
+      return step::done;
     }
     f_->append_clause(c);
     report_learnt(c);
     if (val(c.data()[0]) == variable_value::unset) assign(c.data()[0], c.bounds());
-    if (val(c.data()[0]) == variable_value::true_ && !propagate()) return true;
+    if (val(c.data()[0]) == variable_value::true_ && !propagate()) return step::done;
   }
-  speculation_failed_ = speculating_;
-  return false;
+  return speculating_ ? step::speculation_failed : step::no_model;
 }
 
 }  // namespace nubrix::engine

@@ -63,15 +63,18 @@
 
 namespace nubrix::engine {
 
-bool search_state::assign_all() {
-  if (options_.policy == search_policy::any_model) return excursion(false) != excursion_end::no_model;
+auto search_state::assign_all() -> step {
+  if (options_.policy == search_policy::any_model) {
+    excursion_end end{};
+    return excursion(false, end);
+  }
   const bool turns = options_.policy == search_policy::preferred;
   for (;;) {
     while (undecided() && !(turns && conflicts_ >= turn_end_)) {
-      if (!place_assumptions()) return false;
+      if (const step s = place_assumptions(); s != step::done) return s;
       if (!undecided()) break;
       decide();
-      if (!propagate_and_learn() && !abandon_speculation()) return false;
+      if (const step s = unless_speculation_failed(propagate_and_learn()); s != step::done) return s;
     }
     if (!undecided()) break;
     if (activity_ == nullptr) enable_activity();
@@ -82,7 +85,7 @@ bool search_state::assign_all() {
     assert(resume_level_ >= root_level_);
     if (resume_level_ < decision_level_) unassign_all(resume_level_);
     bool stuck = false;
-    if (!witness_turn(stuck)) return false;
+    if (const step s = witness_turn(stuck); s != step::done) return s;
     if (!stuck) break;
     resume_level_ = decision_level_;
     in_order_turn_ *= 2;
@@ -92,9 +95,9 @@ bool search_state::assign_all() {
   return place_assumptions();
 }
 
-bool search_state::witness_turn(bool& stuck) {
+auto search_state::witness_turn(bool& stuck) -> step {
   while (undecided()) {
-    if (!place_assumptions()) return false;
+    if (const step s = place_assumptions(); s != step::done) return s;
     if (!undecided()) break;
     if (have_witness_) {
       if (may_settle()) root_level_ = decision_level_;
@@ -102,26 +105,32 @@ bool search_state::witness_turn(bool& stuck) {
       assert(to_int(v) != 0);
       const bool known = witness_[to_int(v)] != 0;
       decide_literal(+v);
-      if (!propagate_and_learn()) return false;
+      // The levels below hold for good here, kept by the witness: no speculation can fail.
+      if (const step s = propagate_and_learn(); s != step::done) return s;
       assert(!known || value(v) == variable_value::true_);
       // Still true against the witness: find a new witness, or learn that v is false. Either way
-      // the trail and the witness agree again, unless the solve must stop.
-      if (known || value(v) != variable_value::true_ || dive()) continue;
+      // the trail and the witness agree again.
+      if (known || value(v) != variable_value::true_) continue;
+      const dive_end dived = dive();
+      if (dived == dive_end::stopped) return step::stopped;
+      if (dived == dive_end::witness) continue;
     }
     if (!have_witness_ && !speculating_) speculate();
     const bool capped = !have_witness_ && in_order_earns_turns();
     const std::int64_t cap = capped ? conflicts_ + excursion_cap_ : std::numeric_limits<std::int64_t>::max();
-    const excursion_end end = excursion(true, cap);
-    if (end == excursion_end::no_model) {
-      if (abandon_speculation()) continue;
-      return false;
+    excursion_end end{};
+    const step s = excursion(true, end, cap);
+    if (s == step::speculation_failed) {
+      if (const step t = abandon_speculation(); t != step::done) return t;
+      continue;
     }
+    if (s != step::done) return s;
     if (end == excursion_end::capped) {
       stuck = true;
-      return true;
+      return step::done;
     }
   }
-  return true;
+  return step::done;
 }
 
 // The in-order search alone earns its turns while the clauses it learns span, on average, at most a
@@ -145,9 +154,7 @@ void search_state::speculate() noexcept {
   speculation_clauses_ = f_->clauses.size;
 }
 
-bool search_state::abandon_speculation() {
-  if (!speculation_failed_ || stopped_) return false;
-  speculation_failed_ = false;
+auto search_state::abandon_speculation() -> step {
   const std::int32_t level = root_level_;
   assert(speculating_ && level > 0 && !have_witness_);
   speculating_ = false;
@@ -168,22 +175,23 @@ bool search_state::abandon_speculation() {
   }
   f_->clauses.size = speculation_clauses_;
   learn(analysis{level - 1, level}, false);
-  return propagate_and_learn();
+  return propagate_and_learn();  // with no speculation left to fail
 }
 
-bool search_state::dive() {
+auto search_state::dive() -> dive_end {
   const std::int32_t base = decision_level_;
   for (;;) {
     const variable v = pick_by_activity();
     if (to_int(v) == 0) {
       record_witness();
       unassign_all(base);
-      return true;
+      return dive_end::witness;
     }
     decide_literal(witness_[to_int(v)] != 0 ? +v : -v);
-    if (propagate() || out_of_budget()) {
+    const bool conflicting = static_cast<bool>(propagate());
+    if (conflicting || out_of_budget()) {
       unassign_all(base);
-      return false;
+      return conflicting ? dive_end::conflict : dive_end::stopped;
     }
   }
 }
@@ -199,7 +207,7 @@ bool search_state::dive() {
 // A complete assignment becomes the witness. Then, unless keep_trail is false (the model then
 // stays), the in-order decisions are made again one per level, in order, up to the first that is no
 // longer possible.
-auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excursion_end {
+auto search_state::excursion(bool keep_trail, excursion_end& end, std::int64_t conflict_cap) -> step {
   assumptions_.clear();
   if (keep_trail) {
     for (std::int32_t level = root_level_; level < decision_level_; ++level)
@@ -220,18 +228,18 @@ auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excu
   }
   ++stats_.excursions;
   start_restarts(keep_trail);
-  excursion_end end = excursion_end::witness;
+  end = excursion_end::witness;
   for (;;) {
     const conflict c = propagate();
-    if (c && decision_level_ == 0) return excursion_end::no_model;  // before any bound, as in propagate_and_learn
-    if (out_of_budget()) return excursion_end::no_model;
+    if (c && decision_level_ == 0) return step::no_model;  // before any bound, as in propagate_and_learn
+    if (out_of_budget()) return step::stopped;
     if (c) {
       if (decision_level_ == block) {
         refute(c);
         end = excursion_end::refuted;
         break;
       }
-      if (!resolve_conflict(c, false)) return excursion_end::no_model;  // a speculation failed
+      if (const step s = resolve_conflict(c, false); s != step::done) return s;  // a speculation failed
       count_learnt(true);
       track_lbd();
       continue;
@@ -253,7 +261,7 @@ auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excu
       continue;
     }
     if (!keep_trail && assumed_ < user_count_) {
-      if (!place_assumptions()) return excursion_end::no_model;
+      if (const step s = place_assumptions(); s != step::done) return s;
       continue;
     }
     if (conflicts_ >= conflict_cap) {
@@ -266,7 +274,7 @@ auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excu
     if (to_int(v) == 0) {
       record_witness();
       ++stats_.witnesses;
-      if (!keep_trail) return excursion_end::witness;
+      if (!keep_trail) return step::done;
       break;
     }
     decide_literal(phase_[to_int(v)] != 0 ? +v : -v);
@@ -278,19 +286,21 @@ auto search_state::excursion(bool keep_trail, std::int64_t conflict_cap) -> excu
     ++stats_.refutations;
     // A refutation of the caller's assumptions alone ends the search; the clause is kept all the same.
     const bool final = assumptions_refuted();
-    if (!learn_refutation() || final) return excursion_end::no_model;
+    const step s = learn_refutation();
+    if (final) return step::assumptions_refuted;
+    if (s != step::done) return s;
   }
-  if (!propagate_and_learn()) return excursion_end::no_model;  // a literal learnt for good may wait
+  if (const step s = propagate_and_learn(); s != step::done) return s;  // a literal learnt for good may wait
   for (std::int32_t i = 0; i < assumptions_.size; ++i) {
     const literal p = assumptions_.e[i];
     if (val(p) == variable_value::true_) continue;
     if (val(p) == variable_value::false_) break;
     const std::int64_t before = conflicts_;
     decide_literal(p);
-    if (!propagate_and_learn()) return excursion_end::no_model;
+    if (const step s = propagate_and_learn(); s != step::done) return s;
     if (conflicts_ != before) break;
   }
-  return end;
+  return step::done;
 }
 
 }  // namespace nubrix::engine

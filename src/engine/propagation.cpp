@@ -140,18 +140,18 @@ auto search_state::propagate() -> conflict {
   return conflict{};
 }
 
-bool search_state::propagate_and_learn() {
+auto search_state::propagate_and_learn() -> step {
   for (;;) {
     const conflict c = propagate();
-    // A conflict at level 0 answers before any bound: the search state is then known to have no model.
-    if (c && decision_level_ == 0) return false;
-    if (out_of_budget()) return false;
+    // A conflict at level 0 answers before any bound: there is no model.
+    if (c && decision_level_ == 0) return step::no_model;
+    if (out_of_budget()) return step::stopped;
     if (!c) break;
-    if (!resolve_conflict(c, false)) return false;
+    if (const step s = resolve_conflict(c, false); s != step::done) return s;
     count_learnt(false);
   }
   reduce_when_due();
-  return true;
+  return step::done;
 }
 
 }  // namespace nubrix::engine

@@ -23,27 +23,27 @@ solve_result search_state::finish(solve_result result) {
 // literal, in formula order; a clause without literals has no model. Then decide, propagate and
 // learn until every variable up to min_vars is set, and ask the theory.
 solve_result search_state::run() {
-  const auto no_model = [this] { return finish(stopped_ ? solve_result::unknown : solve_result::unsat); };
+  // Every step but `done` ends the search; a failed speculation never reaches here, as the
+  // preferred search abandons it where it made it.
+  const auto end = [this](step s) {
+    assert(s != step::done && s != step::speculation_failed);
+    return finish(s == step::stopped ? solve_result::unknown : solve_result::unsat);
+  };
   next_progress_ = began_ + options_.progress_interval;
-  if (poll()) return no_model();
-  if (propagate()) return no_model();
+  if (poll()) return end(step::stopped);
+  if (propagate()) return end(step::no_model);
   for (std::int32_t i = persistent_ ? f_->clauses.size + 1 : f_->clauses.first_index(); f_->clauses.has_element(i); i = f_->clauses.next(i)) {
     const literal_array_access c = f_->clauses.get(i);
-    if (c.is_empty()) return no_model();
+    if (c.is_empty()) return end(step::no_model);
     if (c.length() != 1) continue;
-    if (!check_assign(c.data()[0], c.bounds())) return no_model();
+    if (!check_assign(c.data()[0], c.bounds())) return end(step::no_model);
   }
   for (;;) {
-    if (!assign_all()) return no_model();
-    switch (theory_step()) {
-      case verdict::accepted:
-        return finish(solve_result::sat);
-      case verdict::no_model:
-        return no_model();
-      case verdict::go_on:
-        if (out_of_budget()) return no_model();
-        break;
-    }
+    if (const step s = assign_all(); s != step::done) return end(s);
+    bool accepted = false;
+    if (const step s = theory_step(accepted); s != step::done) return end(s);
+    if (accepted) return finish(solve_result::sat);
+    if (out_of_budget()) return end(step::stopped);
   }
 }
 

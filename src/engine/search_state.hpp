@@ -45,13 +45,23 @@ namespace nubrix::engine {
 // it (every assignment is made at the current level, and a jump undoes whole levels), so undoing
 // levels pops a suffix, and the part of the trail not yet propagated is the propagation queue.
 //
-// Bounds. The operations that report "no model" (propagate_and_learn, assign_all, excursion's
-// no_model, backtrack, theory_step's no_model) also report it when the solve must stop, having set
-// stopped_: a bound of the options was reached or their terminate callback said stop. Every caller
-// passes such an answer straight up, so the search ends at once, and run() tells the two apart.
+// Control flow. Each step of the search (propagating and learning, placing the assumptions, an
+// excursion, a turn, taking a theory's explanation in) ends with one value, a `step`, that says
+// what happened: done, and the search goes on; or it must end or change course, and the caller
+// passes that value up, but for a failed speculation, which the preferred search abandons where it
+// made it. run() turns the last value into the answer.
 class search_state {
  public:
   using clock = std::chrono::steady_clock;
+
+  // How a step of the search ended.
+  enum class step : std::uint8_t {
+    done,                 // it did what it was for: the search goes on
+    no_model,             // the clauses held, with the entries received, have no model
+    stopped,              // a bound was reached or terminate said stop: the answer is unknown
+    speculation_failed,   // the levels speculated on have no model together: abandon_speculation() is due
+    assumptions_refuted,  // the caller's assumptions cannot all hold: failed_ lists those the refutation used
+  };
 
   // A state over f, the theory and m that owns nothing yet, bounded by `options` but searching by
   // `policy` (options.policy is not read), for a solve that began at `began`, tuned by `tuning`;
@@ -239,10 +249,9 @@ class search_state {
 
   // --- the caller's assumptions ---
   // Makes every assumption true: those not yet true are decided in order, each at a new level, so
-  // that they lie below every other decision. False when there is no model or the solve must stop,
-  // and when an assumption is found false (assumptions_failed_ then holds, and failed_ lists the
-  // assumptions that imply it false, it included).
-  bool place_assumptions();
+  // that they lie below every other decision. assumptions_refuted when one is found false (failed_
+  // then lists the assumptions that imply it false, it included).
+  step place_assumptions();
   // Records the assumptions whose negations learnt_ holds as the failed ones when every literal of
   // learnt_ is the negation of an assumption; returns whether it did.
   bool assumptions_refuted();
@@ -258,27 +267,30 @@ class search_state {
     if (decision_level_ > stats_.highest_level) stats_.highest_level = decision_level_;
   }
 
-  // --- decisions by activity (activity.hpp) ---
-  // Until every variable up to min_vars is set: false when there is no model.
-  bool assign_all();
+  // --- the preferred search and the search for any model (preferred.cpp) ---
+  // Until every variable up to min_vars is set (done), by the policy's search.
+  step assign_all();
   // Whether a variable up to min_vars is still unset.
   bool undecided() const noexcept { return unassigned_left_ > 0 && first_unset_ <= min_vars_; }
-  // How an excursion ended; `capped`: it reached its conflict cap first.
-  enum class excursion_end : std::uint8_t { witness, refuted, no_model, capped };
+  // How an excursion that is done ended: a witness found, the last in-order decision refuted, or
+  // its conflict cap reached first.
+  enum class excursion_end : std::uint8_t { witness, refuted, capped };
   // Searches by activity, with restarts, for a model that keeps the in-order decisions now on the
-  // trail (none when `keep_trail` is false), until conflicts_ reaches conflict_cap; see activity.hpp.
-  excursion_end excursion(bool keep_trail, std::int64_t conflict_cap = std::numeric_limits<std::int64_t>::max());
-  // The preferred search's turn with a witness: until every variable up to min_vars is set (true),
-  // there is no model (false), or an excursion without a witness reaches its cap (true, with
-  // `stuck` set).
-  bool witness_turn(bool& stuck);
+  // trail (none when `keep_trail` is false), until conflicts_ reaches conflict_cap; see
+  // preferred.cpp. When done, `end` says how it ended.
+  step excursion(bool keep_trail, excursion_end& end,
+                 std::int64_t conflict_cap = std::numeric_limits<std::int64_t>::max());
+  // The preferred search's turn with a witness: done when every variable up to min_vars is set, or
+  // when an excursion without a witness reaches its cap (`stuck` then set).
+  step witness_turn(bool& stuck);
+  // How a dive ended.
+  enum class dive_end : std::uint8_t { witness, conflict, stopped };
   // With a witness that the trail keeps but for its last decision: decides the unset variables by
   // activity with the witness's values, and when every variable is set without a conflict, takes
-  // that assignment as the new witness (true). Undoes its own decisions either way and learns
-  // nothing: a conflict only means that an excursion must answer (false, also when the solve must
-  // stop).
-  bool dive();
-  // Whether the values the preferred search has settled may hold for good (see activity.hpp): only
+  // that assignment as the new witness. Undoes its own decisions either way and learns nothing: a
+  // conflict only means that an excursion must answer.
+  dive_end dive();
+  // Whether the values the preferred search has settled may hold for good (see preferred.cpp): only
   // when every model is accepted and the clauses learnt under them die with the search.
   bool may_settle() const noexcept {
     return theory_.accepts_every_model && proof_ == nullptr && !keep_formula_ && options_.learnt_clause == nullptr;
@@ -290,16 +302,17 @@ class search_state {
     speculating_ = false;
   }
   // Before the first witness, takes the in-order decisions on the trail as facts, but for the newest
-  // speculation_margin_ of them, when there are more than twice as many; see activity.hpp.
+  // speculation_margin_ of them, when there are more than twice as many; see preferred.cpp.
   void speculate() noexcept;
   // After a speculation met a conflict among its facts: learns that its decisions cannot hold
-  // together, releases every clause learnt under them and goes on from the level below. False when
-  // no speculation failed or when there is no model or the solve must stop.
-  bool abandon_speculation();
+  // together, releases every clause learnt under them and goes on from the level below.
+  step abandon_speculation();
+  // Passes s on, but abandons a failed speculation first.
+  step unless_speculation_failed(step s) { return s == step::speculation_failed ? abandon_speculation() : s; }
   // Derives into learnt_ the negation of the assumptions that a conflict at their level depends on.
   void refute(const conflict& c);
-  // Makes learnt_ a clause of the search at root_level_; false when that leaves no model.
-  bool learn_refutation();
+  // Makes learnt_ a clause of the search at root_level_, asserted there when it has one literal.
+  step learn_refutation();
   // Allocates what decisions by activity need; every variable up to min_vars goes into the heap.
   void enable_activity();
   // The tables of decisions by activity in one block, for `slots` variables: what the old block
@@ -330,9 +343,9 @@ class search_state {
   // conflict met, with the rest of the trail left unpropagated.
   conflict propagate();
 
-  // Propagates, and learns from every conflict, until a fixpoint: false when a conflict is met at
-  // level 0 (there is no model) or the solve must stop (out_of_budget() after each propagation).
-  bool propagate_and_learn();
+  // Propagates, and learns from every conflict, until a fixpoint (done), checking the bounds after
+  // each propagation.
+  step propagate_and_learn();
 
   // --- conflict analysis ---
   // The clause learnt from a conflict: where the search jumps and how many levels it spans.
@@ -387,25 +400,24 @@ class search_state {
   // Assigns a unit clause's literal at level 0 and propagates; false when its variable already
   // has the other value or propagation meets a conflict.
   bool check_assign(literal l, array_bounds* antecedent);
-  // Asks the theory about the completed model; see theory_step.hpp. Returns accepted, or rejected and
-  // the search goes on, or there is no model.
-  enum class verdict : std::uint8_t { accepted, go_on, no_model };
-  verdict theory_step();
+  // Asks the theory about the completed model; see theory_step.cpp. Sets `accepted`; done when the
+  // theory accepted, or rejected and the search goes on.
+  step theory_step(bool& accepted);
   // Makes the rejected model's explanation part of the search (its clauses enter at `first_new`) and
-  // resumes. False when there is no model left.
-  bool backtrack(std::int32_t first_new);
+  // resumes.
+  step backtrack(std::int32_t first_new);
   // Puts the two best literals of a new clause first: non-false ones, then the false ones of the
   // highest levels. Returns the number of non-false literals.
   std::int32_t reorder_clause(literal_array_access c) noexcept;
-  // Analyses c as a conflict at the current level and learns from it; false when the level holds
-  // for good: level 0 (no model), or a speculation's (speculation_failed_ is then set).
-  bool resolve_conflict(const conflict& c, bool keep);
+  // Analyses c as a conflict at the current level and learns from it; unless the level holds for
+  // good: level 0 (no model), or a speculation's.
+  step resolve_conflict(const conflict& c, bool keep);
   // Counts the clause learnt last toward the excursions' clauses or the in-order search's.
   void count_learnt(bool in_excursion) noexcept {
     lbd_sums_[in_excursion ? 1 : 0] += last_lbd_;
     ++learnt_counts_[in_excursion ? 1 : 0];
   }
-  // Whether the in-order search alone still earns turns; see activity.hpp.
+  // Whether the in-order search alone still earns turns; see preferred.cpp.
   bool in_order_earns_turns() const noexcept;
   // Passes the clause c, just learnt and owned by the formula, to the options' learnt_clause
   // callback when there is one and c is short enough.
@@ -460,7 +472,6 @@ class search_state {
   std::int64_t speculation_start_ = 0;              // conflicts_ when it began: later learnt clauses rest on it
   std::int32_t speculation_clauses_ = 0;            // f_->clauses' size then: later ones, of one literal, rest on it
   std::int32_t speculation_margin_ = 0;             // the newest decisions left out of it; doubles after a failure
-  bool speculation_failed_ = false;                 // its facts have no model: abandon_speculation() is due
   std::int32_t last_lbd_ = 0;                       // the levels spanned by the clause learnt last
   double lbd_recent_ = 0;                           // their moving average in the excursions, recent ...
   double lbd_longer_ = 0;                           // ... and over a longer run

@@ -9,9 +9,9 @@ namespace nubrix::engine {
 // Calls check with an empty explanation. Accepted: whatever the explanation holds is released.
 // Rejected: its entries move into the internal formula, which owns them from then on, and the search
 // resumes (backtrack). When check raises, the explanation is released and the exception propagates.
-auto search_state::theory_step() -> verdict {
+auto search_state::theory_step(bool& accepted) -> step {
   formulas::formula explanation = formulas::clause_vectors::empty_vector;
-  bool accepted = false;
+  accepted = false;
   ++stats_.theory_calls;
   try {
     accepted = theory_.check(theory_.context, std::as_const(m_), explanation);
@@ -21,7 +21,7 @@ auto search_state::theory_step() -> verdict {
   }
   if (accepted) {
     formulas::free_all(explanation);
-    return verdict::accepted;
+    return step::done;
   }
   ++stats_.theory_rejections;
   have_witness_ = false;  // the rejected model was the witness
@@ -37,7 +37,7 @@ auto search_state::theory_step() -> verdict {
     }
   }
   explanation.destroy();
-  return backtrack(first_new) ? verdict::go_on : verdict::no_model;
+  return backtrack(first_new);
 }
 
 namespace {
@@ -77,9 +77,8 @@ std::int32_t search_state::reorder_clause(literal_array_access c) noexcept {
 // model left unset, or else by learning the negation of its decisions), and every entry that is
 // violated or unit under the assignment is dealt with, the one of the lowest level first: a violated
 // one by undoing the levels above its highest literal and learning from it as from any conflict, a
-// unit one by undoing the levels above the one it became unit at and asserting its literal. Returns
-// false when no model is left.
-bool search_state::backtrack(std::int32_t first_new) {
+// unit one by undoing the levels above the one it became unit at and asserting its literal.
+auto search_state::backtrack(std::int32_t first_new) -> step {
   const std::int32_t last_new = f_->clauses.length();
 
   const auto assess = [&](literal_array_access c) {
@@ -139,13 +138,14 @@ bool search_state::backtrack(std::int32_t first_new) {
   bool excluded = false;
   for (std::int32_t i = first_new; i <= last_new; ++i) {
     const literal_array_access c = f_->clauses.get(i);
-    if (c.is_empty()) return false;
+    if (c.is_empty()) return step::no_model;
     excluded = excluded || assess(c).excludes;
     if (!is_at_most_one(c)) reorder_clause(c);
     if (c.length() > 1) f_->append_watcher(c);
   }
   if (!excluded) {
-    if (!resolve_conflict(conflict{conflict::kind::decisions}, true) || !propagate_and_learn()) return false;
+    if (const step s = resolve_conflict(conflict{conflict::kind::decisions}, true); s != step::done) return s;
+    if (const step s = propagate_and_learn(); s != step::done) return s;
   }
 
   for (;;) {
@@ -162,13 +162,13 @@ bool search_state::backtrack(std::int32_t first_new) {
         at = c;
       }
     }
-    if (worst.what == trouble::kind::none) return true;
+    if (worst.what == trouble::kind::none) return step::done;
 
     unassign_all(worst.level);
     if (worst.what == trouble::kind::conflict) {
       const conflict c = is_at_most_one(at) ? conflict{conflict::kind::pair, nullptr, worst.lit, worst.other}
                                             : conflict{conflict::kind::clause, at.bounds()};
-      if (!resolve_conflict(c, false)) return false;
+      if (const step s = resolve_conflict(c, false); s != step::done) return s;
     } else if (is_at_most_one(at)) {
       const literal* const lits = at.data();
       for (std::int32_t v = to_int(get_var(lits[1])); v <= to_int(get_var(lits[at.length() - 1])); ++v)
@@ -176,7 +176,7 @@ bool search_state::backtrack(std::int32_t first_new) {
     } else {
       assign(worst.lit, at.bounds());
     }
-    if (!propagate_and_learn()) return false;
+    if (const step s = propagate_and_learn(); s != step::done) return s;
   }
 }
 
