@@ -368,6 +368,8 @@ int main(int argc, char** argv) {
   std::vector<family> families;
   families.push_back(make_family("queens_8", "8 queens", {queens(8)}));
   families.push_back(make_family("queens_12", "12 queens", {queens(12)}));
+  families.push_back(make_family("random_3sat_10", "random 3-SAT, 10 vars (mean of 32)", random_set(10, 32)));
+  families.push_back(make_family("random_3sat_20", "random 3-SAT, 20 vars (mean of 32)", random_set(20, 32)));
   families.push_back(make_family("random_3sat_50", "random 3-SAT, 50 vars (mean of 32)", random_set(50, 32)));
   families.push_back(make_family("random_3sat_100", "random 3-SAT, 100 vars (mean of 32)", random_set(100, 32)));
 
