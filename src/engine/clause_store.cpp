@@ -102,8 +102,27 @@ void internal_formula::reserve_watchers(const formulas::formula& counted, const 
     if (implied_counts[i] > 0) words += implication_list::region_words(implied_counts[i]);
   }
   if (entries + words == 0) return;
+  const std::size_t bytes = entries * sizeof(watcher) + words * sizeof(std::int32_t);
+  if (bytes > arena_limit) {
+    // A large formula: lists of their own, which grow in place where the room moved out of an arena
+    // would stay unused.
+    std::int64_t i = 0;
+    try {
+      for (; i < n; ++i) {
+        const std::int32_t k = watches[i].size;
+        watches[i].size = 0;
+        if (k > 0) watches[i].reserve(k);
+      }
+    } catch (...) {
+      for (; i < n; ++i) watches[i].size = 0;
+      throw;
+    }
+    for (i = 0; i < n; ++i)
+      if (implied_counts[i] > 0) implication_lists()[i].reserve(implied_counts[i]);
+    return;
+  }
   try {
-    arena = internals::allocate(entries * sizeof(watcher) + words * sizeof(std::int32_t));
+    arena = internals::allocate(bytes);
   } catch (...) {
     for (std::int64_t i = 0; i < n; ++i) watches[i].size = 0;
     throw;

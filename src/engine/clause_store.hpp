@@ -59,6 +59,11 @@ class implication_list {
   const literal* begin() const noexcept { return e_; }
   const literal* end() const noexcept { return e_ == nullptr ? e_ : e_ + header()[0]; }
   std::int32_t size() const noexcept { return e_ == nullptr ? 0 : header()[0]; }
+  // Makes room for exactly n literals in an empty list. Raises std::bad_alloc, the list unchanged.
+  void reserve(std::int32_t n) {
+    assert(size() == 0 && n > 0);
+    set_block(internals::allocate(block_bytes(n)), 0, n);
+  }
   // Makes an empty list start in `region`, room for n literals (region_words(n) words), which it
   // does not own.
   void carve(std::int32_t* region, std::int32_t n) noexcept {
@@ -154,11 +159,14 @@ struct internal_formula {
   formulas::formula clauses;       // the caller's clauses, then theory entries and learnt clauses kept for
                                    // good; owns them all
   learnt_vectors::vector learnts;  // learnt clauses that reduction may release; owns them
-  // One block where reserve_watchers() starts every list, so that building them costs one
-  // allocation: watch entries first, up to arena_end, then the implication lists' regions. A list
-  // that outgrows its room moves to a block of its own. Null when there is none.
+  // One block where reserve_watchers() starts every list of a small formula, so that building them
+  // costs one allocation: watch entries first, up to arena_end, then the implication lists'
+  // regions. A list that outgrows its room moves to a block of its own. Null when there is none.
   void* arena = nullptr;
   watcher* arena_end = nullptr;
+  // The largest arena: beyond it, a heap request per list costs little beside the lists, and the
+  // room that growing lists leave in an arena would be memory lost for the whole search.
+  static constexpr std::size_t arena_limit = std::size_t{256} << 10;
 
   // A new record over first .. last whose clauses are `clauses` (shared, not copied) and whose
   // lists are all empty. Raises std::bad_alloc with nothing allocated.
