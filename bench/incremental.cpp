@@ -168,8 +168,10 @@ int main() {
   const std::vector<workload> workloads = {
       {"assume: 200 variables at 3.5, 300 solves under 8 assumptions", assume_workload(200, 3.5, 300, 8, 1)},
       {"assume: 1000 variables at 3.0, 200 solves under 20 assumptions", assume_workload(1000, 3.0, 200, 20, 2)},
-      {"held: 1,000 clauses over 500 variables, 1000 solves under 4 assumptions", assume_workload(500, 2.0, 1000, 4, 5)},
-      {"held: 10,000 clauses over 5000 variables, 1000 solves under 4 assumptions", assume_workload(5000, 2.0, 1000, 4, 6)},
+      {"held: 1,000 clauses over 500 variables, 1000 solves under 4 assumptions",
+       assume_workload(500, 2.0, 1000, 4, 5)},
+      {"held: 10,000 clauses over 5000 variables, 1000 solves under 4 assumptions",
+       assume_workload(5000, 2.0, 1000, 4, 6)},
       {"held: 100,000 clauses over 50000 variables, 1000 solves under 4 assumptions",
        assume_workload(50000, 2.0, 1000, 4, 7)},
       {"grow: 150 variables from 3.0 to 5.0, 10 clauses a solve", grow_workload(150, 3.0, 5.0, 10, 3)},

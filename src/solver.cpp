@@ -57,7 +57,8 @@ void solver::release() noexcept {
 }
 
 engine::incremental_engine& solver::engine() {
-  if (engine_ == nullptr) engine_ = ::new (internals::allocate(sizeof(engine::incremental_engine))) engine::incremental_engine;
+  if (engine_ == nullptr)
+    engine_ = ::new (internals::allocate(sizeof(engine::incremental_engine))) engine::incremental_engine;
   return *engine_;
 }
 

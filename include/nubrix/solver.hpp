@@ -47,7 +47,9 @@ class solver {
   // std::invalid_argument, the solver unchanged, for literal 0 or -2147483648 or variable 2147483647;
   // std::bad_alloc leaves it unchanged too.
   void add_clause(std::span<const literal> lits);
-  void add_clause(std::initializer_list<literal> lits) { add_clause(std::span<const literal>(lits.begin(), lits.size())); }
+  void add_clause(std::initializer_list<literal> lits) {
+    add_clause(std::span<const literal>(lits.begin(), lits.size()));
+  }
   // Adds "at most one of the variables from .. to is true" (nothing when to < from). Raises
   // std::invalid_argument, the solver unchanged, unless from and to are both variables, 1 ..
   // 2147483646; std::bad_alloc leaves it unchanged.

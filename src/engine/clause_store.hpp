@@ -219,8 +219,7 @@ struct internal_formula {
   // lists grown by doubling would hold about a third more than they need. Raises std::bad_alloc
   // with every list empty again.
   void reserve_watchers(const formulas::formula& counted,
-                        const formulas::formula& more = formulas::clause_vectors::empty_vector,
-                        known_true skip = {});
+                        const formulas::formula& more = formulas::clause_vectors::empty_vector, known_true skip = {});
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more
   // than one entry. When the append to clauses fails, c is released and the exception propagates.
   void append_clause(literal_array_access c);

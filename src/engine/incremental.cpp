@@ -44,7 +44,8 @@ void search_state::reserve_variables(std::int32_t last) {
   // Room grows by half at least, so that variables added a few at a time cost amortised constant
   // time; the variables themselves stay at the model's.
   const std::int64_t wanted = std::max<std::int64_t>(last, std::int64_t{capacity_} + capacity_ / 2 + 8);
-  const auto capacity = static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max() - 1));
+  const auto capacity =
+      static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max() - 1));
   const auto slots = static_cast<std::size_t>(capacity) + 1;
   // Each block moves with its contents, so that a failure leaves the tables as they were.
   place_tables(slots);
@@ -223,7 +224,8 @@ void incremental_engine::grow(std::int32_t last) {
   // changes what the search sees, and it cannot fail once the new model exists.
   if (last > to_int(f_->last)) {
     const std::int64_t wanted = std::max<std::int64_t>(last, std::int64_t{to_int(f_->last)} * 3 / 2 + 8);
-    const auto room = static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max() - 1));
+    const auto room =
+        static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max() - 1));
     f_ = internal_formula::grown(f_, -variable{room}, +variable{room});
     state_->adopt_variables(*f_);  // the same variables, the lists moved
   }

@@ -32,7 +32,8 @@ solve_result search_state::run() {
   next_progress_ = began_ + options_.progress_interval;
   if (poll()) return end(step::stopped);
   if (propagate()) return end(step::no_model);
-  for (std::int32_t i = persistent_ ? f_->clauses.size + 1 : f_->clauses.first_index(); f_->clauses.has_element(i); i = f_->clauses.next(i)) {
+  for (std::int32_t i = persistent_ ? f_->clauses.size + 1 : f_->clauses.first_index(); f_->clauses.has_element(i);
+       i = f_->clauses.next(i)) {
     const literal_array_access c = f_->clauses.get(i);
     if (c.is_empty()) return end(step::no_model);
     if (c.length() != 1) continue;
