@@ -32,15 +32,9 @@ auto search_state::analyze(const conflict& c) -> analysis {
   };
 
   switch (c.what) {
-    case conflict::kind::clause: {
-      const literal* const lits = clause_literals(c.clause);
-      const std::int32_t n = c.clause->last - c.clause->first + 1;
-      for (std::int32_t i = 0; i < n; ++i) add(lits[i]);
-      break;
-    }
+    case conflict::kind::clause:
     case conflict::kind::pair:
-      add(c.first);
-      add(c.second);
+      for_each_conflict_literal(c, add);
       break;
     case conflict::kind::decisions:
       for (std::int32_t level = 0; level < decision_level_; ++level) add(-trail_[level_starts_[level]]);

@@ -59,14 +59,9 @@ void search_state::refute(const conflict& c) {
     return true;
   };
   switch (c.what) {
-    case conflict::kind::clause: {
-      const literal* const lits = clause_literals(c.clause);
-      for (std::int32_t i = 0; i < c.clause->last - c.clause->first + 1; ++i) mark_literal(lits[i]);
-      break;
-    }
+    case conflict::kind::clause:
     case conflict::kind::pair:
-      mark_literal(c.first);
-      mark_literal(c.second);
+      for_each_conflict_literal(c, mark_literal);
       break;
     case conflict::kind::assumption:
       learnt_.append(-c.first);

@@ -361,6 +361,18 @@ class search_state {
   // Makes learnt_ a clause of the search (for good when `keep`, else one that reduction may
   // release), undoes the levels above the jump level and asserts the clause's first literal there.
   void learn(const analysis& a, bool keep);
+  // Calls fn with each literal of a conflict of kind clause or pair, all of them false.
+  template <typename function>
+  void for_each_conflict_literal(const conflict& c, function fn) const {
+    if (c.what == conflict::kind::pair) {
+      fn(c.first);
+      fn(c.second);
+      return;
+    }
+    const literal* const lits = clause_literals(c.clause);
+    const std::int32_t n = c.clause->last - c.clause->first + 1;
+    for (std::int32_t i = 0; i < n; ++i) fn(lits[i]);
+  }
   // Calls fn with every literal of the clause or range that forced var, except var's own, until fn
   // returns false.
   template <typename function>
