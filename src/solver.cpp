@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <nubrix/internals.hpp>
 
@@ -116,28 +119,31 @@ solve_result solver::solve(const solve_options& options) {
   forget_answer();
   // An assumption on a variable that no clause or range names constrains that variable alone: it
   // costs the search nothing, and only an assumption of its negation as well can refute it.
+  // Usually there is none, and the assumptions go to the engine as they are.
+  const std::span<const literal> all(assumptions_.e, static_cast<std::size_t>(assumptions_.size));
+  const auto outside = [this](literal l) { return to_int(get_var(l)) > variables_; };
   std::vector<literal> inner;
-  std::vector<literal> outer;
-  for (std::int32_t i = 0; i < assumptions_.size; ++i)
-    (to_int(get_var(assumptions_.e[i])) <= variables_ ? inner : outer).push_back(assumptions_.e[i]);
-  std::vector<literal> outer_sorted(outer);
-  std::sort(outer_sorted.begin(), outer_sorted.end());
-  const auto opposed = std::find_if(outer.begin(), outer.end(), [&](literal l) {
-    return std::binary_search(outer_sorted.begin(), outer_sorted.end(), -l);
+  std::vector<literal> outer_sorted;
+  if (std::any_of(all.begin(), all.end(), outside)) {
+    for (const literal l : all) (outside(l) ? outer_sorted : inner).push_back(l);
+    std::sort(outer_sorted.begin(), outer_sorted.end());
+  }
+  const auto opposed = std::find_if(all.begin(), all.end(), [&](literal l) {
+    return outside(l) && std::binary_search(outer_sorted.begin(), outer_sorted.end(), -l);
   });
 
   solve_statistics statistics;
   solve_result r = solve_result::unsat;
   internals::literal_vectors::vector failed = internals::literal_vectors::empty_vector;
   try {
-    if (opposed != outer.end()) {
+    if (opposed != all.end()) {
       failed.append(*opposed);
       failed.append(-*opposed);
     } else {
       solve_options bounded = options;
       bounded.statistics = &statistics;
       nubrix::model m;
-      r = engine().solve(variables_, inner, bounded, m, failed);
+      r = engine().solve(variables_, outer_sorted.empty() ? all : std::span<const literal>(inner), bounded, m, failed);
       if (r == solve_result::sat) {
         model_ = std::move(m);
         outside_ = std::move(outer_sorted);

@@ -122,6 +122,25 @@ inline std::uint64_t bits_of(const model& m, int n) {
   return bits;
 }
 
+// The context of a theory whose verdict on a model of variables 1 .. n is a fixed function of the
+// model and a salt: it records every model it is offered (bits_of).
+struct recording_theory {
+  std::uint64_t salt;
+  int n;
+  std::vector<std::uint64_t> offered;
+};
+// The check of such a theory: records the model, asks verdict(salt, n, bits, entries), and gives the
+// entries it returns as the explanation.
+template <bool (*verdict)(std::uint64_t, int, std::uint64_t, entries&)>
+bool recorded(recording_theory& ctx, const model& m, formulas::formula& explanation) {
+  const std::uint64_t bits = bits_of(m, ctx.n);
+  ctx.offered.push_back(bits);
+  entries es;
+  const bool accept = verdict(ctx.salt, ctx.n, bits, es);
+  for (const entry& e : es) give(explanation, clause_of(e));
+  return accept;
+}
+
 // The lexicographically greatest complete assignment of 1 .. n (variable 1 first, true above false)
 // that satisfies every entry and agrees with the set entries of `fixed` (a model over 1 .. n); none
 // when there is no such assignment. n <= 24.

@@ -357,25 +357,14 @@ TEST_F(theory_test, hidden_clauses_give_the_same_answer_as_stating_them) {
 // A theory whose verdict and explanation are a pseudo-random function of the model: it rejects about
 // four models in five with 0 to 2 random entries (clauses, units, ranges, now and then an empty
 // clause; the model may satisfy some), and records every model offered.
-struct whimsical {
-  std::uint64_t salt;
-  int n;
-  std::vector<std::uint64_t> offered;
-};
+using whimsical = recording_theory;
 bool verdict(std::uint64_t salt, int n, std::uint64_t bits, entries& explanation) {
   std::mt19937_64 rng(salt ^ (bits * 0x9e3779b97f4a7c15U));
   const bool accept = rng() % 5 == 0;
   explanation = accept ? entries{} : random_entries(rng, n, static_cast<int>(rng() % 3));
   return accept;
 }
-bool whim(whimsical& ctx, const model& m, formulas::formula& explanation) {
-  const std::uint64_t bits = bits_of(m, ctx.n);
-  ctx.offered.push_back(bits);
-  entries es;
-  const bool accept = verdict(ctx.salt, ctx.n, bits, es);
-  for (const entry& e : es) give(explanation, clause_of(e));
-  return accept;
-}
+constexpr auto whim = recorded<verdict>;
 
 // The models a search must offer such a theory, found by brute force: each is the greatest model of
 // the formula, the entries received so far, and the exclusion of every rejected model that no entry

@@ -56,11 +56,7 @@ entry literals_of(std::uint64_t bits, int n) {
 // accepts about one model in four and rejects the others with no explanation, with unit clauses,
 // now and then with the empty clause, with short clauses mostly false in the model, or with random
 // entries (ranges included). Records every model it is offered.
-struct fickle {
-  std::uint64_t salt;
-  int n;
-  std::vector<std::uint64_t> offered;
-};
+using fickle = recording_theory;
 bool verdict(std::uint64_t salt, int n, std::uint64_t bits, entries& explanation) {
   std::mt19937_64 rng(salt ^ (bits * 0x9e3779b97f4a7c15U));
   explanation.clear();
@@ -87,16 +83,7 @@ bool verdict(std::uint64_t salt, int n, std::uint64_t bits, entries& explanation
   }
   return false;
 }
-bool judge(fickle& ctx, const model& m, formulas::formula& explanation) {
-  const std::uint64_t bits = bits_of(m, ctx.n);
-  ctx.offered.push_back(bits);
-  entries es;
-  const bool accept = verdict(ctx.salt, ctx.n, bits, es);
-  for (const entry& e : es) give(explanation, clause_of(e));
-  return accept;
-}
-
-using fickle_solver = dpll<fickle, judge>;
+using fickle_solver = dpll<fickle, recorded<verdict>>;
 
 // What a sequence owns of the library's heap between its solves, released however it ends.
 struct held {

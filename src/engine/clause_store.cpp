@@ -57,9 +57,7 @@ void internal_formula::append_watcher(literal_array_access c) {
 void internal_formula::grow_watch_list(watch_list& list) {
   if (list.capacity == watch_list::max_capacity) throw std::bad_alloc();
   const std::int32_t grown = grown_capacity(list.capacity, 2);
-  const auto at = reinterpret_cast<std::uintptr_t>(list.e);
-  const bool carved = at >= reinterpret_cast<std::uintptr_t>(arena) && at < reinterpret_cast<std::uintptr_t>(arena_end);
-  if (!carved) {
+  if (!in_arena(list)) {
     list.reserve(grown);
     return;
   }
@@ -191,11 +189,8 @@ void internal_formula::destroy() noexcept {
 void internal_formula::destroy_watch_lists() noexcept {
   watch_list* const watches = lists();
   implication_list* const implied = implication_lists();
-  const auto start = reinterpret_cast<std::uintptr_t>(arena);
-  const auto end = reinterpret_cast<std::uintptr_t>(arena_end);
   for (std::int64_t i = 0; i < literal_count(); ++i) {
-    const auto at = reinterpret_cast<std::uintptr_t>(watches[i].e);
-    if (at < start || at >= end) watches[i].destroy();  // the arena's lists go with it
+    if (!in_arena(watches[i])) watches[i].destroy();  // the arena's lists go with it
     implied[i].destroy();
   }
   internals::release(arena);

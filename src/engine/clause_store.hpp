@@ -126,6 +126,13 @@ struct learnt_record {
   array_bounds* clause;  // the clause block, owned by the internal formula
   std::int32_t lbd;      // literal block distance when learnt: the number of levels among its literals
   std::int32_t age;      // the number of conflicts before it was learnt, modulo 2^31: older is lower
+
+  // The order in which learnt clauses are kept: fewest levels first, the newest among equals.
+  struct more_useful {
+    bool operator()(const learnt_record& a, const learnt_record& b) const noexcept {
+      return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
+    }
+  };
 };
 static_assert(std::is_trivially_copyable_v<learnt_record>);
 
@@ -238,6 +245,11 @@ struct internal_formula {
  private:
   // Makes room for one more entry in the full list `list`, in a block of its own.
   void grow_watch_list(watch_list& list);
+  // Whether the watch list `list` starts in the arena, which owns its room.
+  bool in_arena(const watch_list& list) const noexcept {
+    const auto at = reinterpret_cast<std::uintptr_t>(list.e);
+    return at >= reinterpret_cast<std::uintptr_t>(arena) && at < reinterpret_cast<std::uintptr_t>(arena_end);
+  }
   watch_list* lists() noexcept;
   implication_list* implication_lists() noexcept;
   // The number of literals first .. last, each with a watch list and an implication list.

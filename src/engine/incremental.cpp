@@ -151,15 +151,8 @@ void search_state::end_solve(std::int32_t kept) {
   user_assumptions_ = nullptr;
   user_count_ = assumed_ = assumed_level_ = 0;
   failed_ = nullptr;
-  if (f_->learnts.size > kept) {
-    // Across solves the learnt clauses would only pile up: beyond `kept`, those of the most levels
-    // (the oldest among equals) go, but for the few levels that reduction never releases.
-    learnt_record* const records = f_->learnts.e;
-    std::sort(records, records + f_->learnts.size, [](const learnt_record& a, const learnt_record& b) {
-      return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
-    });
-    release_learnts(kept, release_filter{params_.kept_lbd, std::numeric_limits<std::int64_t>::min()});
-  }
+  // Across solves the learnt clauses would only pile up.
+  if (f_->learnts.size > kept) keep_most_useful(kept);
 }
 
 // --- the engine ---
@@ -169,12 +162,7 @@ incremental_engine::~incremental_engine() { release(); }
 void incremental_engine::release() noexcept {
   formulas::free_all(pending_);
   pending_ = formulas::clause_vectors::empty_vector;
-  if (state_ != nullptr) {
-    state_->release_tables();
-    state_->~search_state();
-    internals::release(state_);
-    state_ = nullptr;
-  }
+  release_state();
   if (f_ != nullptr) {
     f_->destroy();
     internal_formula::release(f_);
@@ -185,12 +173,7 @@ void incremental_engine::release() noexcept {
 void incremental_engine::add_clause(std::span<const literal> lits) {
   const literal_array_access c = internals::allocate_clause(static_cast<std::int32_t>(lits.size()));
   std::copy(lits.begin(), lits.end(), c.data());
-  try {
-    pending_.append(c);
-  } catch (...) {
-    free(c);
-    throw;
-  }
+  hold(c);
 }
 
 void incremental_engine::add_at_most_one(variable from, variable to) {
@@ -198,6 +181,10 @@ void incremental_engine::add_at_most_one(variable from, variable to) {
   c.data()[0] = literal{0};
   c.data()[1] = +from;
   c.data()[2] = +to;
+  hold(c);
+}
+
+void incremental_engine::hold(literal_array_access c) {
   try {
     pending_.append(c);
   } catch (...) {
@@ -212,10 +199,22 @@ std::int32_t incremental_engine::learnt_clauses() const noexcept {
 
 void incremental_engine::create() {
   f_ = internal_formula::create(literal{1}, literal{0}, formulas::clause_vectors::empty_vector);
+  start_state();  // over no variable and no clause: nothing to assert
+}
+
+void incremental_engine::start_state() {
   void* const block = internals::allocate(sizeof(search_state));
-  state_ = ::new (block) search_state(*f_, plain_theory, m_, variable{0});
+  state_ = ::new (block) search_state(*f_, plain_theory, m_, variable{m_.last()});
   state_->make_persistent();
-  state_->start_persistent();  // over no variable and no clause: nothing to assert
+  if (!state_->start_persistent()) no_model_ = true;
+}
+
+void incremental_engine::release_state() noexcept {
+  if (state_ == nullptr) return;
+  state_->release_tables();
+  state_->~search_state();
+  internals::release(state_);
+  state_ = nullptr;
 }
 
 void incremental_engine::grow(std::int32_t last) {
@@ -268,21 +267,13 @@ void incremental_engine::attach_pending() {
 }
 
 void incremental_engine::rebuild() {
-  if (state_ != nullptr) {
-    state_->release_tables();
-    state_->~search_state();
-    internals::release(state_);
-    state_ = nullptr;
-  }
+  release_state();
   f_->reset_watch_lists();
   std::fill_n(m_.data(), m_.length(), variable_value::unset);
   for (std::int32_t i = 0; i < f_->clauses.size; ++i)
     if (f_->clauses.e[i].length() > 1) f_->append_watcher(f_->clauses.e[i]);
   for (std::int32_t i = 0; i < f_->learnts.size; ++i) f_->append_watcher(literal_array_access(f_->learnts.e[i].clause));
-  void* const block = internals::allocate(sizeof(search_state));
-  state_ = ::new (block) search_state(*f_, plain_theory, m_, variable{m_.last()});
-  state_->make_persistent();
-  if (!state_->start_persistent()) no_model_ = true;
+  start_state();
   stale_ = false;
 }
 

@@ -50,6 +50,11 @@ class incremental_engine {
  private:
   // The internal formula and the state over no variable, when there are none yet.
   void create();
+  // Holds c (owned) for the next solve; releases it when that runs out of memory.
+  void hold(literal_array_access c);
+  // A persistent state over f_ and m_, its unit clauses asserted (no_model_ when they conflict).
+  void start_state();
+  void release_state() noexcept;
   // Room and tables for the variables 1 .. last.
   void grow(std::int32_t last);
   // Attaches the clauses and ranges added since the last solve.

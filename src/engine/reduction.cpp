@@ -3,21 +3,20 @@
 
 namespace nubrix::engine {
 
-// Ranks the learnt clauses, fewest levels first and among equals the newest first, and releases the
-// lower half, except clauses of at most kept_lbd levels (binary clauses among them), which no
-// reduction releases (a failed speculation may: see preferred.cpp), and clauses that are the reason
-// of a current assignment. The caller's clauses, theory entries and
-// clauses learnt from a rejection are not in this list and are never released. Every allocation
-// comes before the first release, so running out of memory leaves every clause owned once.
 void search_state::reduce_learnts() {
-  learnt_record* const records = f_->learnts.e;
-  const std::int32_t n = f_->learnts.size;
   ++stats_.reductions;
-  std::sort(records, records + n, [](const learnt_record& a, const learnt_record& b) {
-    return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
-  });
-  stats_.released_clauses +=
-      release_learnts(n / 2, release_filter{params_.kept_lbd, std::numeric_limits<std::int64_t>::min()});
+  stats_.released_clauses += keep_most_useful(f_->learnts.size / 2);
+}
+
+// Ranks the learnt clauses, fewest levels first and among equals the newest first, and releases
+// those beyond the first `kept`, except clauses of at most kept_lbd levels (binary clauses among
+// them), which no reduction releases (a failed speculation may: see preferred.cpp), and clauses
+// that are the reason of a current assignment. The caller's clauses, theory entries and clauses
+// learnt from a rejection are not in this list and are never released. Every allocation comes
+// before the first release, so running out of memory leaves every clause owned once.
+std::int32_t search_state::keep_most_useful(std::int32_t kept) {
+  std::sort(f_->learnts.e, f_->learnts.e + f_->learnts.size, learnt_record::more_useful{});
+  return release_learnts(kept, release_filter{params_.kept_lbd, std::numeric_limits<std::int64_t>::min()});
 }
 
 // The literal a clause forced is its first, but for a clause of three, which may have forced any.

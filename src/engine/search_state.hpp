@@ -388,6 +388,9 @@ class search_state {
   // Releases the less useful half of the learnt clauses that reduction may release, never one
   // that is the reason of a current assignment or of literal block distance two or less.
   void reduce_learnts();
+  // Releases the learnt clauses beyond the `kept` most useful, but for those of at most kept_lbd
+  // levels and the reasons of current assignments; returns how many.
+  std::int32_t keep_most_useful(std::int32_t kept);
   // Which learnt clauses a release takes: those that span more than `lbd_above` levels and were
   // learnt at or after conflict `age_from`.
   struct release_filter {

@@ -164,10 +164,7 @@ solve_result solve_incremental(const formulas::formula& f, formulas::formula& le
     auto& records = internal->learnts;
     const std::int32_t bound = std::max(default_parameters.handed_back_learnts, f.size / 2);
     if (records.size > bound) {
-      const auto better = [](const learnt_record& a, const learnt_record& b) {
-        return a.lbd != b.lbd ? a.lbd < b.lbd : a.age > b.age;
-      };
-      std::nth_element(records.e, records.e + bound, records.e + records.size, better);
+      std::nth_element(records.e, records.e + bound, records.e + records.size, learnt_record::more_useful{});
       for (std::int32_t i = bound; i < records.size; ++i) free(literal_array_access(records.e[i].clause));
       records.size = bound;
     }
