@@ -127,7 +127,7 @@ void search_state::begin_solve(const solve_options& options, clock::time_point b
   stopped_ = false;
   first_unset_ = variable{1};
   min_vars_ = variable{last_};
-  have_witness_ = speculating_ = false;
+  have_witness_ = witness_phases_ = speculating_ = false;
   speculation_margin_ = params_.speculation_margin;
   turn_end_ = params_.first_in_order_turn;
   in_order_turn_ = params_.in_order_turn;

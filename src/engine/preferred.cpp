@@ -216,11 +216,12 @@ auto search_state::excursion(bool keep_trail, excursion_end& end, std::int64_t c
   const std::int32_t block = root_level_ + (assumptions_.is_empty() ? 0 : 1);  // the assumptions' level
   unassign_all(root_level_);
   // Beside the in-order decisions, the search starts from the witness, which agrees with all but
-  // the last of them: a new witness is usually a few changes away. Without one it starts from false,
-  // not from the values the in-order search gave, which lean to true wherever it went.
+  // the last of them: a new witness is usually a few changes away. After a rejection it starts from
+  // the rejected model, which only the theory's new entries rule out. Without either it starts from
+  // false, not from the values the in-order search gave, which lean to true wherever it went.
   if (keep_trail) {
     const auto slots = static_cast<std::size_t>(last_) + 1;
-    if (have_witness_) {
+    if (witness_phases_) {
       std::memcpy(phase_, witness_, slots);
     } else {
       std::memset(phase_, 0, slots);

@@ -297,9 +297,14 @@ class search_state {
   }
   // Copies the complete, conflict-free assignment into the witness, which bears out a speculation.
   void record_witness() noexcept {
-    for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
+    keep_witness_phases();
     have_witness_ = true;
     speculating_ = false;
+  }
+  // Copies the complete assignment into witness_ as the phases the next excursion starts from.
+  void keep_witness_phases() noexcept {
+    for (std::int32_t i = 1; i <= last_; ++i) witness_[i] = val(literal{i}) == variable_value::true_ ? 1 : 0;
+    witness_phases_ = true;
   }
   // Before the first witness, takes the in-order decisions on the trail as facts, but for the newest
   // speculation_margin_ of them, when there are more than twice as many; see preferred.cpp.
@@ -481,6 +486,7 @@ class search_state {
   std::uint8_t* shared_phases_ = nullptr;  // the caller's phases, read and written back, if any
   std::uint8_t* witness_ = nullptr;        // per variable: 1 when true in the witness model
   bool have_witness_ = false;              // witness_ satisfies every clause and agrees with the trail
+  bool witness_phases_ = false;            // witness_ holds the last witness or rejected model: phases to start from
   // A speculation: until the first witness, the levels 1 .. root_level_ are taken to hold for good,
   // which no model may bear out.
   bool speculating_ = false;

@@ -24,7 +24,10 @@ auto search_state::theory_step(bool& accepted) -> step {
     return step::done;
   }
   ++stats_.theory_rejections;
-  have_witness_ = false;  // the rejected model was the witness
+  // The rejected model was the witness, if there was one; it is still a model of every clause but
+  // the new entries, and the best start the next excursion has (see preferred.cpp).
+  if (witness_ != nullptr) keep_witness_phases();
+  have_witness_ = false;
   const std::int32_t first_new = f_->clauses.length() + 1;
   for (std::int32_t i = explanation.first_index(); explanation.has_element(i); i = explanation.next(i)) {
     try {
@@ -37,7 +40,13 @@ auto search_state::theory_step(bool& accepted) -> step {
     }
   }
   explanation.destroy();
-  return backtrack(first_new);
+  // The conflicts a rejection causes are the theory's answer, not the cost of deciding in order:
+  // they do not count towards the end of the in-order turn, so a formula whose in-order search
+  // is cheap keeps it however many models the theory rejects.
+  const std::int64_t before = conflicts_;
+  const step s = backtrack(first_new);
+  turn_end_ += conflicts_ - before;
+  return s;
 }
 
 namespace {
