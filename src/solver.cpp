@@ -113,10 +113,24 @@ void solver::assume(literal l) {
   assumed_variables_ = std::max(assumed_variables_, to_int(get_var(l)));
 }
 
-solve_result solver::solve(const solve_options& options) {
+solve_result solver::solve(const solve_options& options) { return solve_with(options, nullptr); }
+
+solve_result solver::solve(const solve_options& options, theory::check_function check) {
+  const auto call = [](void* context, const model& m, formulas::formula& explanation) -> bool {
+    theory::explanation_sink sink(explanation);
+    return (*static_cast<const theory::check_function*>(context))(m, sink);
+  };
+  const engine::theory_ref theory{+call, &check, false};
+  return solve_with(options, &theory);
+}
+
+solve_result solver::solve_with(const solve_options& options, const engine::theory_ref* theory) {
   if (options.proof != nullptr)
     throw std::invalid_argument("nubrix::solver::solve: the incremental solver writes no proof");
   forget_answer();
+  // A theory sees the model of every variable and may name any in its entries: they all become
+  // the engine's.
+  if (theory != nullptr) variables_ = variables();
   // An assumption on a variable that no clause or range names constrains that variable alone: it
   // costs the search nothing, and only an assumption of its negation as well can refute it.
   // Usually there is none, and the assumptions go to the engine as they are.
@@ -143,7 +157,8 @@ solve_result solver::solve(const solve_options& options) {
       solve_options bounded = options;
       bounded.statistics = &statistics;
       nubrix::model m;
-      r = engine().solve(variables_, outer_sorted.empty() ? all : std::span<const literal>(inner), bounded, m, failed);
+      r = engine().solve(variables_, outer_sorted.empty() ? all : std::span<const literal>(inner), bounded, m, failed,
+                         theory);
       if (r == solve_result::sat) {
         model_ = std::move(m);
         outside_ = std::move(outer_sorted);

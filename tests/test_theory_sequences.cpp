@@ -1,6 +1,7 @@
-// The incremental entry point with a theory: sequences of solves under assumptions and policies,
-// the learnt clauses and the theory's entries carried from one solve to the next, checked against
-// brute force over everything the theory answered so far.
+// The incremental entry point with a theory, and the incremental solver with a theory given at run
+// time: sequences of solves under assumptions and policies, the learnt clauses and the theory's
+// entries carried from one solve to the next, checked against brute force over everything the
+// theory answered so far.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <nubrix/dpll.hpp>
+#include <nubrix/solver.hpp>
 
 #include "support.hpp"
 
@@ -102,6 +104,12 @@ struct held {
   }
 };
 
+std::vector<literal> literals(const entry& e) {
+  std::vector<literal> out;
+  for (const std::int32_t x : e) out.push_back(literal{x});
+  return out;
+}
+
 entries with_units(const entries& es, const entry& literals) {
   entries out = es;
   for (const std::int32_t l : literals) out.push_back({l});
@@ -117,15 +125,18 @@ struct tally {
 };
 
 // One sequence: a few steps, each adding entries to the formula and solving under random
-// assumptions and a random policy with the learnt clauses of the previous solve. `known` is the
+// assumptions and a random policy with the learnt clauses of the previous solve, through the
+// incremental entry point or, when through_solver, through nubrix::solver. `known` is the
 // formula, every entry the theory gave, and the exclusion of every model it rejected with entries
 // none of which the model falsifies (the search excludes that assignment itself): each solve is
 // judged against it, and the theory is a fixed function of the model, so all of it holds for the
 // later solves too.
-void run_sequence(std::mt19937_64& rng, tally& count) {
+void run_sequence(std::mt19937_64& rng, tally& count, bool through_solver) {
   const int n = 1 + static_cast<int>(rng() % 10);
   fickle ctx{rng(), n, {}};
   held h;
+  solver s;
+  s.add_clause({+variable{n}, -variable{n}});  // its models cover 1 .. n
   entries es;
   entries known;
   std::vector<std::uint8_t> phases(static_cast<std::size_t>(n) + 1);
@@ -138,22 +149,52 @@ void run_sequence(std::mt19937_64& rng, tally& count) {
     for (const entry& e : added) {
       es.push_back(e);
       known.push_back(e);
-      h.f.append(clause_of(e));
+      if (!through_solver) {
+        h.f.append(clause_of(e));
+      } else if (is_at_most_one(e)) {
+        s.add_at_most_one(variable{e[1]}, variable{e[2]});
+      } else {
+        s.add_clause(literals(e));
+      }
     }
     entry assumed(rng() % 5);
     for (std::int32_t& a : assumed) a = static_cast<std::int32_t>(1 + rng() % n) * (rng() % 2 ? 1 : -1);
     h.assumptions.clear();
     for (const std::int32_t a : assumed) h.assumptions.append(literal{a});
+    for (const std::int32_t a : assumed)
+      if (through_solver) s.assume(literal{a});
     solve_options options;
     options.policy = policies[rng() % 3];
-    const bool share_phases = rng() % 2 == 0;
+    const bool share_phases = !through_solver && rng() % 2 == 0;
     history << "\nstep " << step << ": adds " << image(added) << ", assumes " << image(assumed) << ", "
             << name_of(options.policy) << (share_phases ? ", phases" : "");
 
     model m(1, n);
     ctx.offered.clear();
-    const solve_result r = fickle_solver::solve_incremental(h.f, h.learnts, ctx, m, h.assumptions, h.failed, options,
-                                                            share_phases ? phases.data() : nullptr);
+    solve_result r = solve_result::unknown;
+    if (!through_solver) {
+      r = fickle_solver::solve_incremental(h.f, h.learnts, ctx, m, h.assumptions, h.failed, options,
+                                           share_phases ? phases.data() : nullptr);
+    } else {
+      // The same theory at run time, its entries copied through the sink.
+      r = s.solve(options, [&](const model& offered, theory::explanation_sink& out) {
+        const std::uint64_t bits = bits_of(offered, n);
+        ctx.offered.push_back(bits);
+        entries explanation;
+        const bool accept = verdict(ctx.salt, n, bits, explanation);
+        for (const entry& e : explanation) {
+          if (is_at_most_one(e)) {
+            out.add_at_most_one(variable{e[1]}, variable{e[2]});
+          } else {
+            out.add_clause(literals(e));
+          }
+        }
+        return accept;
+      });
+      for (std::int32_t v = 1; v <= n; ++v) m[variable{v}] = s.value(variable{v});
+      h.failed.clear();
+      for (const literal l : s.failed_assumptions()) h.failed.append(l);
+    }
     ++count.solves;
     for (const std::uint64_t bits : ctx.offered) {
       entries explanation;
@@ -172,7 +213,7 @@ void run_sequence(std::mt19937_64& rng, tally& count) {
         if (!is_at_most_one(c)) std::sort(c.begin(), c.end());
       return e;
     };
-    if (count.first_written.empty() && sorted(numbers_of(h.f)) != sorted(es))
+    if (!through_solver && count.first_written.empty() && sorted(numbers_of(h.f)) != sorted(es))
       count.first_written = image(es) + " became " + image(numbers_of(h.f)) + "\n" + history.str();
 
     // Every model offered satisfies what is known under the assumptions, and is the greatest such
@@ -238,9 +279,9 @@ TEST_F(sequence_test, incremental_solves_with_a_theory_match_brute_force) {
   const std::uint64_t seed = ::testing::UnitTest::GetInstance()->random_seed();
   std::mt19937_64 rng(seed + 13);
   tally count;
-  for (int round = 0; round < 1000 && !HasFatalFailure(); ++round) {
+  for (int round = 0; round < 2000 && !HasFatalFailure(); ++round) {
     SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round);
-    run_sequence(rng, count);
+    run_sequence(rng, count, round % 2 == 1);
   }
   EXPECT_TRUE(count.first_written.empty()) << "a solve wrote to the formula: " << count.first_written;
   if (HasFatalFailure()) return;

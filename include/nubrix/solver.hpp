@@ -24,9 +24,11 @@
 #include <nubrix/formulas.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
+#include <nubrix/theory.hpp>
 
 namespace nubrix::engine {
 class incremental_engine;
+struct theory_ref;
 }
 
 namespace nubrix {
@@ -70,6 +72,15 @@ class solver {
   // call (clauses, variables and assumptions; learnt clauses are a cache and may be fewer) but for
   // the answer of the last solve, forgotten.
   solve_result solve(const solve_options& options = {});
+  // The same with a theory: `check` is called with each model the search completes (over 1 ..
+  // variables()), and the answer sat means that it accepted the model. The entries it gives when
+  // it rejects one must name variables 1 .. variables(); they join the solver's clauses for good, as
+  // if added (they are not counted by clauses()), so a theory whose verdicts change from one solve
+  // to the next guards its entries with a literal it assumes. With search_policy::preferred and
+  // in_order the calls and their models are those of a fresh in-order solve of the clauses with
+  // the assumptions as unit clauses. Exceptions from check propagate as the callbacks' do, the
+  // entries received before them kept.
+  solve_result solve(const solve_options& options, theory::check_function check);
 
   // The value of v in the model of the last solve when it answered sat: true_ or false_; unset for
   // a variable outside 1 .. variables() and when the last solve did not answer sat.
@@ -98,6 +109,8 @@ class solver {
   void forget_answer() noexcept;
   // The engine, made with the first clause or range.
   engine::incremental_engine& engine();
+  // Either solve, with the theory (null: every model accepted).
+  solve_result solve_with(const solve_options& options, const engine::theory_ref* theory);
 
   engine::incremental_engine* engine_ = nullptr;  // the search and every clause held, owned
   internals::literal_vectors::vector assumptions_ = internals::literal_vectors::empty_vector;  // for the next solve

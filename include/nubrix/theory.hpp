@@ -3,6 +3,9 @@
 #define NUBRIX_THEORY_HPP
 
 #include <concepts>
+#include <initializer_list>
+#include <memory>
+#include <span>
 #include <type_traits>
 
 #include <nubrix/formulas.hpp>
@@ -37,6 +40,47 @@ inline constexpr every_model_accepted accept_every_model{};
 // Whether `check` is accept_every_model.
 template <auto check>
 inline constexpr bool accepts_every_model = std::is_same_v<std::remove_cvref_t<decltype(check)>, every_model_accepted>;
+
+// Where a theory given at run time puts the entries that explain a rejection: each is copied, so
+// the theory allocates and releases nothing. Entries are checked as the search takes them over, as
+// those of an explanation are (std::invalid_argument for literal 0 or a variable outside the model).
+class explanation_sink {
+ public:
+  // A sink that appends to `entries`, which stays the caller's.
+  explicit explanation_sink(formulas::formula& entries) noexcept : entries_(&entries) {}
+  // Copies the clause of `lits`. std::bad_alloc leaves the entries as they were.
+  void add_clause(std::span<const literal> lits);
+  void add_clause(std::initializer_list<literal> lits) {
+    add_clause(std::span<const literal>(lits.begin(), lits.size()));
+  }
+  // Adds "at most one of the variables from .. to is true"; nothing when to <= from.
+  void add_at_most_one(variable from, variable to);
+
+ private:
+  formulas::formula* entries_;
+};
+
+// A theory given at run time: any callable bool(const model&, explanation_sink&), capturing lambdas
+// included, called with each complete model; true accepts it, false rejects it with the entries
+// put into the sink. The callable is borrowed, not copied: it must outlive the call that takes
+// the check_function (a lambda written in the argument list does).
+class check_function {
+ public:
+  template <typename callable>
+  requires(!std::same_as<std::remove_cvref_t<callable>, check_function> &&
+           std::is_invocable_r_v<bool, callable&, const model&, explanation_sink&>)
+  check_function(callable&& f) noexcept  // NOLINT(google-explicit-constructor): a lambda converts as it is passed
+      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        call_([](void* object, const model& m, explanation_sink& out) -> bool {
+          return (*static_cast<std::remove_reference_t<callable>*>(object))(m, out);
+        }) {}
+
+  bool operator()(const model& m, explanation_sink& out) const { return call_(object_, m, out); }
+
+ private:
+  void* object_;
+  bool (*call_)(void* object, const model& m, explanation_sink& out);
+};
 
 }  // namespace nubrix::theory
 

@@ -116,9 +116,11 @@ bool search_state::attach_at_root(literal_array_access c) {
   return true;
 }
 
-void search_state::begin_solve(const solve_options& options, clock::time_point began) {
+void search_state::begin_solve(const solve_options& options, clock::time_point began, const theory_ref& theory) {
   assert(persistent_ && decision_level_ == 0 && root_level_ == 0);
   options_ = options;
+  theory_ = theory;
+  entries_received_ = 0;
   began_ = began;
   stats_ = solve_statistics{};
   conflicts_ = 0;
@@ -279,7 +281,7 @@ void incremental_engine::rebuild() {
 
 solve_result incremental_engine::solve(std::int32_t variables, std::span<const literal> assumptions,
                                        const solve_options& options, model& m,
-                                       internals::literal_vectors::vector& failed) {
+                                       internals::literal_vectors::vector& failed, const theory_ref* theory) {
   using clock = std::chrono::steady_clock;
   const bool timed = options.statistics != nullptr || options.progress != nullptr;
   const clock::time_point began = timed ? clock::now() : clock::time_point{};
@@ -299,7 +301,7 @@ solve_result incremental_engine::solve(std::int32_t variables, std::span<const l
   }
   solve_result r = solve_result::unsat;
   try {
-    state_->begin_solve(options, began);
+    state_->begin_solve(options, began, theory != nullptr ? *theory : plain_theory);
     state_->set_assumptions(assumptions.data(), static_cast<std::int32_t>(assumptions.size()), &failed);
     r = state_->run();
     if (r == solve_result::sat) {
@@ -307,9 +309,11 @@ solve_result incremental_engine::solve(std::int32_t variables, std::span<const l
       std::copy_n(m_.data(), variables, m.data());
     }
     if (r == solve_result::unsat && !state_->assumptions_failed()) no_model_ = true;
+    attached_ += state_->entries_received();
     if (options.statistics != nullptr) *options.statistics = state_->statistics(timed ? clock::now() : began);
     state_->end_solve(std::max(default_parameters.handed_back_learnts, attached_ / 2));
   } catch (...) {
+    attached_ += state_->entries_received();  // what the theory gave before the exception stays
     stale_ = true;
     failed.clear();
     throw;

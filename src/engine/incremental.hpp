@@ -13,6 +13,7 @@
 #include <span>
 
 #include <nubrix/control.hpp>
+#include <nubrix/dpll.hpp>
 #include <nubrix/formulas.hpp>
 #include <nubrix/internals.hpp>
 #include <nubrix/nubrix.hpp>
@@ -39,10 +40,12 @@ class incremental_engine {
   // clause or range held) under the assumptions (variables 1 .. variables), within `options` and
   // with their policy. sat: `m` becomes the model over 1 .. variables; unsat: `failed` (emptied
   // first) lists the assumptions the refutation used, none when the clauses alone have no model.
-  // Exceptions (std::bad_alloc, the callbacks') leave every clause held, the learnt clauses in doubt
-  // but implied, and the next solve rebuilding the lists and tables.
+  // With `theory` (null: every model accepted), each complete model is checked, and the entries of
+  // a rejection join the clauses held for good. Exceptions (std::bad_alloc, the callbacks', the
+  // theory's) leave every clause held (and every entry received), the learnt clauses in doubt but
+  // implied, and the next solve rebuilding the lists and tables.
   solve_result solve(std::int32_t variables, std::span<const literal> assumptions, const solve_options& options,
-                     model& m, internals::literal_vectors::vector& failed);
+                     model& m, internals::literal_vectors::vector& failed, const theory_ref* theory = nullptr);
 
   // Learnt clauses held for later solves: those that reduction may release and the learnt units.
   std::int32_t learnt_clauses() const noexcept;
@@ -67,7 +70,7 @@ class incremental_engine {
   search_state* state_ = nullptr;  // the search over f_ and m_, its tables; owned
   model m_;                        // the assignment the search works on: level 0 between solves
   formulas::formula pending_ = formulas::clause_vectors::empty_vector;  // added, not yet attached; owned
-  std::int32_t attached_ = 0;  // entries of f_->clauses that were added (the others are learnt units)
+  std::int32_t attached_ = 0;  // entries of f_->clauses added or given by a theory (the others: learnt units)
   bool no_model_ = false;      // the clauses held have no model: every later solve is unsat
   bool stale_ = false;         // an exception left the lists and tables in doubt: rebuild first
 };

@@ -140,10 +140,12 @@ class search_state {
   // search: watched, and what it forces asserted and propagated. False when it leaves no model.
   // Raises std::bad_alloc, after which the state must be rebuilt.
   bool attach_at_root(literal_array_access c);
-  // Readies the state for a solve within `options` (and by their policy) begun at `began`: the
-  // counters and schedules of one solve start afresh; the trail's level 0, the learnt clauses,
-  // activities and phases carry over.
-  void begin_solve(const solve_options& options, clock::time_point began);
+  // Readies the state for a solve within `options` (and by their policy) begun at `began`, with
+  // `theory`: the counters and schedules of one solve start afresh; the trail's level 0, the learnt
+  // clauses, activities and phases carry over.
+  void begin_solve(const solve_options& options, clock::time_point began, const theory_ref& theory);
+  // The entries the theory gave that joined f_->clauses in this solve.
+  std::int32_t entries_received() const noexcept { return entries_received_; }
   // After a solve (its model read): back to level 0, the assumptions forgotten, and beyond
   // `kept` the learnt clauses of most levels released. Raises std::bad_alloc, after which the state
   // must be rebuilt.
@@ -453,6 +455,7 @@ class search_state {
   // Inputs of the search.
   internal_formula* f_;            // the clauses and watch lists; learnt clauses are added to it
   theory_ref theory_;              // the theory's check and context
+  std::int32_t entries_received_ = 0;  // explanation entries moved into f_->clauses by this solve
   model& m_;                       // the assignment, the caller's own model
   variable_or_null min_vars_;      // decide no variable once first_unset has passed it
   proof_writer* proof_ = nullptr;  // where learnt and released clauses are written, if anywhere

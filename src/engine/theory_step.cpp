@@ -33,6 +33,7 @@ auto search_state::theory_step(bool& accepted) -> step {
     try {
       validate_entry(explanation.get(i), i, m_, "the explanation");
       f_->clauses.append(explanation.get(i));
+      ++entries_received_;
     } catch (...) {
       for (std::int32_t k = i; explanation.has_element(k); k = explanation.next(k)) free(explanation.get(k));
       explanation.destroy();
