@@ -35,7 +35,17 @@ struct nubrix_solver {
   void* learn_data = nullptr;
   std::int32_t learn_max_length = 0;
   std::vector<std::int32_t> learnt;  // the clause handed to learn, 0-terminated
+  int (*check)(void* data, nubrix_theory* t) = nullptr;
+  void* check_data = nullptr;
   bool answered = false;             // the last call of nubrix_solve answered; its model and failed set stand
+};
+
+// A check's view of the model offered and its explanation, for the time of one call.
+struct nubrix_theory {
+  const nubrix::model& m;
+  nubrix::theory::explanation_sink& sink;
+  std::vector<nubrix::literal> clause;  // the explanation clause being built, up to its 0
+  int error = NUBRIX_OK;                // an error that spoiled the clause being built
 };
 
 namespace {
@@ -150,7 +160,16 @@ int nubrix_solve(nubrix_solver* s) {
       options.learnt_data = s;
       options.learnt_max_size = s->learn_max_length;
     }
-    const nubrix::solve_result r = s->solver.solve(options);
+    const auto check = [s](const nubrix::model& m, nubrix::theory::explanation_sink& sink) {
+      nubrix_theory t{m, sink, {}, NUBRIX_OK};
+      const bool accepted = s->check(s->check_data, &t) != 0;
+      if (t.error == NUBRIX_ERROR_NO_MEMORY) throw std::bad_alloc();
+      if (t.error != NUBRIX_OK || !t.clause.empty())
+        throw std::invalid_argument("nubrix_theory_add: an explanation clause was spoiled or not ended by 0");
+      return accepted;
+    };
+    const nubrix::solve_result r =
+        s->check != nullptr ? s->solver.solve(options, check) : s->solver.solve(options);
     s->answered = true;
     switch (r) {
       case nubrix::solve_result::sat:
@@ -162,6 +181,59 @@ int nubrix_solve(nubrix_solver* s) {
     }
     return NUBRIX_UNKNOWN;
   });
+}
+
+int nubrix_set_theory(nubrix_solver* s, void* data, int (*check)(void* data, nubrix_theory* t)) {
+  if (s == nullptr) return NUBRIX_ERROR_INVALID;
+  s->check = check;
+  s->check_data = data;
+  return NUBRIX_OK;
+}
+
+std::int32_t nubrix_theory_value(const nubrix_theory* t, std::int32_t lit) {
+  if (t == nullptr || !in_range(lit)) return 0;
+  const nubrix::variable v{lit < 0 ? -lit : lit};
+  if (nubrix::to_int(v) < t->m.first() || nubrix::to_int(v) > t->m.last()) return 0;
+  switch (t->m[v]) {
+    case nubrix::variable_value::true_:
+      return lit;
+    case nubrix::variable_value::false_:
+      return -lit;
+    case nubrix::variable_value::unset:
+      break;
+  }
+  return 0;
+}
+
+int nubrix_theory_add(nubrix_theory* t, std::int32_t lit_or_zero) {
+  if (t == nullptr) return NUBRIX_ERROR_INVALID;
+  if (lit_or_zero == 0) {
+    const int status = t->error;
+    if (status == NUBRIX_OK) {
+      try {
+        t->sink.add_clause(std::span<const nubrix::literal>(t->clause));
+      } catch (...) {
+        t->error = NUBRIX_ERROR_NO_MEMORY;  // the sink raises nothing else
+        t->clause.clear();
+        return NUBRIX_ERROR_NO_MEMORY;
+      }
+    }
+    t->clause.clear();
+    return status;
+  }
+  if (t->error != NUBRIX_OK) return t->error;
+  const std::int32_t v = lit_or_zero < 0 ? -lit_or_zero : lit_or_zero;
+  if (!in_range(lit_or_zero) || v < t->m.first() || v > t->m.last()) {
+    t->error = NUBRIX_ERROR_INVALID;
+    return t->error;
+  }
+  try {
+    t->clause.push_back(nubrix::literal{lit_or_zero});
+  } catch (...) {
+    t->error = NUBRIX_ERROR_NO_MEMORY;
+    return t->error;
+  }
+  return NUBRIX_OK;
 }
 
 std::int32_t nubrix_value(const nubrix_solver* s, std::int32_t lit) {

@@ -16,6 +16,7 @@
 #include <nubrix/ipasir.h>
 #include <nubrix/nubrix.h>
 #include <nubrix/helpers.hpp>
+#include <nubrix/solver.hpp>
 
 #include "new_probe.hpp"
 #include "support.hpp"
@@ -238,6 +239,156 @@ TEST(c_interface, incremental_sequences_agree_with_a_solver_built_afresh_for_eac
     }
   }
   EXPECT_GT(learnt_checked, 100U);
+}
+
+// A theory of the C interface: rejects a model, a fixed function of it and the salt, with up to two
+// clauses false in it (or with none), and records what it was offered.
+struct c_theory {
+  std::uint64_t salt;
+  std::int32_t n;
+  std::vector<std::uint64_t> offered;
+  std::int32_t spoil = 0;  // when not 0: added as a literal of the first explanation
+};
+
+entries c_theory_clauses(const c_theory& t, std::uint64_t bits, bool& accept) {
+  std::mt19937_64 rng(t.salt ^ (bits * 0x9e3779b97f4a7c15U));
+  accept = rng() % 4 == 0;
+  entries out;
+  for (auto k = accept ? 0 : rng() % 3; k-- > 0;) {
+    entry c;
+    for (auto length = 1 + rng() % 3; length-- > 0;) {
+      const auto v = static_cast<std::int32_t>(1 + rng() % static_cast<std::uint64_t>(t.n));
+      c.push_back(((bits >> (v - 1)) & 1U) != 0 ? -v : v);
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+int c_check(void* data, nubrix_theory* th) {
+  c_theory& t = *static_cast<c_theory*>(data);
+  std::uint64_t bits = 0;
+  for (std::int32_t v = 1; v <= t.n; ++v) bits |= nubrix_theory_value(th, v) > 0 ? std::uint64_t{1} << (v - 1) : 0;
+  t.offered.push_back(bits);
+  bool accept = false;
+  for (const entry& c : c_theory_clauses(t, bits, accept)) {
+    if (t.spoil != 0) nubrix_theory_add(th, t.spoil);
+    for (const std::int32_t l : c) nubrix_theory_add(th, l);
+    nubrix_theory_add(th, 0);
+  }
+  return accept ? 1 : 0;
+}
+
+// The C interface with a theory answers as nubrix::solver with the same theory given at run time
+// (itself checked against brute force): the same models offered, answers, models and failed
+// assumptions, step after step under every policy. A spoiled explanation ends that solve with
+// NUBRIX_ERROR_INVALID and the handle goes on; so does every allocation failure in turn, with
+// NUBRIX_ERROR_NO_MEMORY.
+using c_theory_test = heap_test;
+TEST_F(c_theory_test, a_c_theory_is_offered_what_the_solver_offers) {
+  std::mt19937_64 rng(11);
+  int rejected = 0;
+  int spoilt = 0;
+  for (int round = 0; round < 300 && !HasFailure(); ++round) {
+    const auto n = static_cast<std::int32_t>(1 + rng() % 8);
+    c_theory ct{rng(), n, {}};
+    c_theory reference = ct;
+    nubrix_solver* const h = nubrix_create();
+    solver s;
+    nubrix_add(h, n);
+    nubrix_add(h, -n);
+    nubrix_add(h, 0);
+    s.add_clause({+variable{n}, -variable{n}});
+    ASSERT_EQ(nubrix_set_theory(h, &ct, c_check), NUBRIX_OK);
+    for (int st = 0; st < 3; ++st) {
+      for (const entry& e : random_entries(rng, n, static_cast<int>(rng() % 3))) {
+        if (!e.empty() && e[0] == 0) {
+          nubrix_add_at_most_one(h, e[1], e[2]);
+          s.add_at_most_one(variable{e[1]}, variable{e[2]});
+          continue;
+        }
+        std::vector<literal> lits;
+        for (const std::int32_t l : e) {
+          nubrix_add(h, l);
+          lits.push_back(literal{l});
+        }
+        nubrix_add(h, 0);
+        s.add_clause(lits);
+      }
+      for (auto k = rng() % 3; k-- > 0;) {
+        const std::int32_t a = static_cast<std::int32_t>(1 + rng() % static_cast<std::uint64_t>(n)) * (rng() % 2 ? 1 : -1);
+        nubrix_assume(h, a);
+        s.assume(literal{a});
+      }
+      const int policy = static_cast<int>(rng() % 3);
+      nubrix_set_policy(h, policy);
+      solve_options options;
+      options.policy = static_cast<search_policy>(policy);
+      ct.offered.clear();
+      reference.offered.clear();
+      const int answer = nubrix_solve(h);
+      const solve_result r = s.solve(options, [&](const model& m, theory::explanation_sink& out) {
+        const std::uint64_t bits = bits_of(m, n);
+        reference.offered.push_back(bits);
+        bool accept = false;
+        for (const entry& c : c_theory_clauses(reference, bits, accept)) {
+          std::vector<literal> lits;
+          for (const std::int32_t l : c) lits.push_back(literal{l});
+          out.add_clause(lits);
+        }
+        return accept;
+      });
+      SCOPED_TRACE(::testing::Message() << "round " << round << " step " << st << " policy " << policy);
+      ASSERT_EQ(ct.offered, reference.offered);
+      rejected += static_cast<int>(ct.offered.size()) - (r == solve_result::sat ? 1 : 0);
+      ASSERT_EQ(answer, r == solve_result::sat ? NUBRIX_SAT : NUBRIX_UNSAT);
+      for (std::int32_t v = 1; v <= n; ++v) {
+        const variable_value x = s.value(variable{v});
+        ASSERT_EQ(nubrix_value(h, v), x == variable_value::unset ? 0 : x == variable_value::true_ ? v : -v);
+        ASSERT_EQ(nubrix_failed(h, v), s.failed(literal{v}) ? 1 : 0);
+        ASSERT_EQ(nubrix_failed(h, -v), s.failed(literal{-v}) ? 1 : 0);
+      }
+    }
+    // A literal outside the model spoils the explanation, and the solve ends with the error; the
+    // theory removed, the handle solves again.
+    ct.spoil = n + 1;
+    const int spoiled = nubrix_solve(h);
+    EXPECT_TRUE(spoiled == NUBRIX_ERROR_INVALID || spoiled == NUBRIX_SAT || spoiled == NUBRIX_UNSAT);
+    EXPECT_EQ(nubrix_value(h, 1) != 0, spoiled == NUBRIX_SAT);
+    spoilt += spoiled == NUBRIX_ERROR_INVALID ? 1 : 0;
+    nubrix_set_theory(h, nullptr, nullptr);
+    EXPECT_NE(nubrix_solve(h), NUBRIX_ERROR_INVALID);
+    nubrix_release(h);
+  }
+  EXPECT_GT(rejected, 300);
+  EXPECT_GT(spoilt, 10);
+
+  // Every allocation failure in turn during solves with a theory.
+  int failures = 0;
+  for (std::int64_t k = 1; k < 100000; ++k) {
+    c_theory ct{5, 6, {}};
+    nubrix_solver* const h = nubrix_create();
+    ASSERT_NE(h, nullptr);
+    for (const entry& e : random_entries(rng, 6, 8)) {
+      if (!e.empty() && e[0] == 0) continue;
+      for (const std::int32_t l : e) nubrix_add(h, l);
+      nubrix_add(h, 0);
+    }
+    nubrix_set_theory(h, &ct, c_check);
+    probe::fail_request(k);
+    int answer = NUBRIX_OK;
+    for (int st = 0; st < 3; ++st) answer = std::min(answer, nubrix_solve(h));
+    const bool raised = probe::failure_raised();
+    probe::fail_request(0);
+    if (raised) {
+      ++failures;
+      EXPECT_EQ(answer, NUBRIX_ERROR_NO_MEMORY) << "request " << k;
+      EXPECT_NE(nubrix_solve(h), NUBRIX_ERROR_NO_MEMORY) << "request " << k;
+    }
+    nubrix_release(h);
+    if (!raised) break;
+  }
+  EXPECT_GT(failures, 5);
 }
 
 // Every allocation of the library's heap, then every operator new, fails in turn: the call that

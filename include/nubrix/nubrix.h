@@ -111,6 +111,26 @@ int nubrix_set_terminate(nubrix_solver* s, void* data, int (*terminate)(void* da
 int nubrix_set_learn(nubrix_solver* s, void* data, int32_t max_length,
                      void (*learn)(void* data, const int32_t* lits, int32_t size));
 
+/* What a theory's check is given: the model it is asked about and its explanation being built. */
+typedef struct nubrix_theory nubrix_theory;
+/* Sets the theory of later solves: check(data, t) is called with each model the search completes,
+ * and returns non-zero to accept it (the solve answers NUBRIX_SAT with it) or 0 to reject it, after
+ * adding through nubrix_theory_add clauses over the solver's variables that every acceptable model
+ * satisfies (none: that model alone is excluded). They join the solver's clauses for good. With
+ * NUBRIX_POLICY_PREFERRED and _IN_ORDER the calls and their models are those of an in-order solve
+ * of the clauses with the assumptions as unit clauses. NULL removes the theory. data stays the
+ * caller's; check may not call back into this solver but through t. */
+int nubrix_set_theory(nubrix_solver* s, void* data, int (*check)(void* data, nubrix_theory* t));
+/* During check: lit if lit is true in the model offered, -lit if it is false; 0 for a variable
+ * outside the model, 0 or INT32_MIN. */
+int32_t nubrix_theory_value(const nubrix_theory* t, int32_t lit);
+/* During check: adds lit to the explanation clause being built, or with 0 adds that clause. A
+ * literal out of the model's range returns NUBRIX_ERROR_INVALID, running out of memory
+ * NUBRIX_ERROR_NO_MEMORY; either spoils the explanation (every later call of this check returns the
+ * same error), and the solve ends with that error once check returns, as it does when check returns
+ * with a clause not ended by 0. The clauses added before stay the solver's. */
+int nubrix_theory_add(nubrix_theory* t, int32_t lit_or_zero);
+
 /* Copies the statistics of the last solve into *out. */
 int nubrix_get_statistics(const nubrix_solver* s, nubrix_statistics* out);
 
