@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -199,7 +200,8 @@ interruption interruption_here(const std::atomic<bool>* requested) {
 // Runs s.solve(options) with the GIL released, under the interruption above, with `solving` true
 // meanwhile and false again however the solve ends; the GIL must be held.
 nubrix::solve_result solve_released(nubrix::solver& s, nubrix::solve_options& options, bool& solving,
-                                    const std::atomic<bool>* requested) {
+                                    const std::atomic<bool>* requested,
+                                    const nubrix::theory::check_function* check = nullptr) {
   interruption stop = interruption_here(requested);
   options.terminate = interruption::poll;
   options.terminate_data = &stop;
@@ -209,7 +211,7 @@ nubrix::solve_result solve_released(nubrix::solver& s, nubrix::solve_options& op
     ~reset() { flag = false; }
   } const guard{solving};
   const py::gil_scoped_release release;
-  return s.solve(options);
+  return check != nullptr ? s.solve(options, *check) : s.solve(options);
 }
 
 // What the solver's check receives: the Python theory, if any, and the number of variables.
@@ -218,19 +220,25 @@ struct theory_context {
   std::int32_t variables = 0;  // the model's variables, 1 .. variables
 };
 
-// Calls the theory with the model as a list of signed ints. True or None accepts; False or an
-// iterable of clauses (each an iterable of literals over the model's variables) rejects, the
-// clauses joining the search.
-bool python_check(theory_context& ctx, const nubrix::model& m, nubrix::formulas::formula& explanation) {
-  if (ctx.theory == nullptr) return true;
+// Calls the theory with the model over 1 .. variables as a list of signed ints. True or None
+// accepts; False or an iterable of clauses (each an iterable of literals over the model's
+// variables) rejects, each clause handed to `add`. Takes the GIL for the call.
+bool ask_theory(PyObject* theory, std::int32_t variables, const nubrix::model& m,
+                const std::function<void(std::span<const literal>)>& add) {
   const py::gil_scoped_acquire gil;
-  const py::list model = model_list(ctx.variables, [&](variable v) { return m[v]; });
-  const py::object verdict = py::reinterpret_borrow<py::object>(ctx.theory)(model);
+  const py::list model = model_list(variables, [&](variable v) { return m[v]; });
+  const py::object verdict = py::reinterpret_borrow<py::object>(theory)(model);
   if (verdict.is_none() || verdict.ptr() == Py_True) return true;
   if (verdict.ptr() == Py_False) return false;
   if (!PyIter_Check(verdict.ptr()) && !PySequence_Check(verdict.ptr()))
     throw py::type_error("theory must return True, None, False or a list of clauses, not " + type_name(verdict.ptr()));
-  read_clauses(verdict, "theory's clauses", ctx.variables, [&](std::span<const literal> lits) {
+  read_clauses(verdict, "theory's clauses", variables, add);
+  return false;
+}
+
+bool python_check(theory_context& ctx, const nubrix::model& m, nubrix::formulas::formula& explanation) {
+  if (ctx.theory == nullptr) return true;
+  return ask_theory(ctx.theory, ctx.variables, m, [&](std::span<const literal> lits) {
     const nubrix::literal_array_access c = nubrix::new_clause(lits);
     try {
       explanation.append(c);
@@ -239,7 +247,20 @@ bool python_check(theory_context& ctx, const nubrix::model& m, nubrix::formulas:
       throw;
     }
   });
-  return false;
+}
+
+// The incremental solver's check over a Python theory: the entries go through the sink.
+struct solver_theory {
+  PyObject* theory;  // the callable, borrowed
+  bool operator()(const nubrix::model& m, nubrix::theory::explanation_sink& out) const {
+    return ask_theory(theory, m.last(), m, [&](std::span<const literal> lits) { out.add_clause(lits); });
+  }
+};
+
+// Raises TypeError unless theory is None or callable.
+void check_callable(const py::object& theory) {
+  if (!theory.is_none() && !PyCallable_Check(theory.ptr()))
+    throw py::type_error("theory must be callable, not " + type_name(theory.ptr()));
 }
 
 using python_dpll = nubrix::dpll<theory_context, python_check>;
@@ -280,8 +301,7 @@ py::object solve(const py::object& clauses, const py::object& vars, const py::ob
   const std::int64_t given = vars_count(vars);
   nubrix::solve_options options;
   options.propagation_limit = propagation_limit(prop_limit);
-  if (!theory.is_none() && !PyCallable_Check(theory.ptr()))
-    throw py::type_error("theory must be callable, not " + type_name(theory.ptr()));
+  check_callable(theory);
 
   builder_guard input;
   std::int32_t top = read_clauses(clauses, "clauses", given,
@@ -347,8 +367,9 @@ class python_solver {
   }
 
   py::object solve(const py::object& assumptions, const py::object& conflict_limit, const py::object& prop_limit,
-                   const py::object& time_limit, bool any_model) {
+                   const py::object& time_limit, bool any_model, const py::object& theory) {
     enter();
+    check_callable(theory);
     nubrix::solve_options options;
     const std::int64_t conflicts = to_count(conflict_limit, "conflict_limit");
     options.conflict_limit = conflicts == 0 ? nubrix::solve_options::no_limit : conflicts;
@@ -374,7 +395,9 @@ class python_solver {
     nubrix::solve_result r;
     sat_ = false;
     try {
-      r = solve_released(s_, options, solving_, &interrupt_);
+      solver_theory check{theory.ptr()};
+      const nubrix::theory::check_function function(check);
+      r = solve_released(s_, options, solving_, &interrupt_, theory.is_none() ? nullptr : &function);
     } catch (...) {
       interrupt_ = false;
       drop_assumptions();
@@ -448,7 +471,9 @@ class python_solver {
 class model_iterator {
  public:
   model_iterator(const py::object& clauses, const py::object& vars, const py::object& at_most_one,
-                 const py::object& prop_limit) {
+                 const py::object& prop_limit, const py::object& theory)
+      : theory_(theory) {
+    check_callable(theory);
     const std::int64_t given = vars_count(vars);
     propagation_limit_ = propagation_limit(prop_limit);
     std::int32_t top =
@@ -465,7 +490,9 @@ class model_iterator {
     if (solving_) throw std::runtime_error("the iterator is solving on another thread");
     nubrix::solve_options options;
     options.propagation_limit = propagation_limit_;
-    const nubrix::solve_result r = solve_released(s_, options, solving_, nullptr);
+    solver_theory check{theory_.ptr()};
+    const nubrix::theory::check_function function(check);
+    const nubrix::solve_result r = solve_released(s_, options, solving_, nullptr, theory_.is_none() ? nullptr : &function);
     if (r != nubrix::solve_result::sat) {
       done_ = true;
       if (r == nubrix::solve_result::unsat) throw py::stop_iteration();
@@ -482,6 +509,7 @@ class model_iterator {
 
  private:
   nubrix::solver s_;
+  py::object theory_;                                                 // None, or the callable asked of each model
   std::int64_t propagation_limit_ = nubrix::solve_options::no_limit;  // of each solve
   std::int32_t variables_ = 0;                                        // the models' variables, 1 .. variables_
   bool done_ = false;                                                 // no model is left, or a solve reached the limit
@@ -519,13 +547,15 @@ ValueError for a literal 0 or a variable out of range.)");
   m.def(
       "itersolve",
       [](const py::object& clauses, const py::object& vars, const py::object& at_most_one,
-         const py::object& prop_limit) {
-        return std::make_unique<model_iterator>(clauses, vars, at_most_one, prop_limit);
+         const py::object& prop_limit, const py::object& theory) {
+        return std::make_unique<model_iterator>(clauses, vars, at_most_one, prop_limit, theory);
       },
       py::arg("clauses"), py::arg("vars") = 0, py::arg("at_most_one") = py::tuple(), py::arg("prop_limit") = 0,
+      py::kw_only(), py::arg("theory") = py::none(),
       R"(Iterates over every model of the clauses, in preference order: each the greatest of those not
 yet given. Arguments as for solve; prop_limit bounds each solve, and when it is reached the iterator
-gives "UNKNOWN" and ends.)");
+gives "UNKNOWN" and ends. With a theory, only the models it accepts are given; its clauses join
+the clauses for the rest of the iteration.)");
 
   py::class_<python_solver>(m, "Solver", R"(An incremental solver: clauses and at-most-one ranges added at any
 time, solves under assumptions, what was learnt kept from one solve to the next.)")
@@ -535,11 +565,13 @@ time, solves under assumptions, what was learnt kept from one solve to the next.
            "Adds: at most one of the variables from_ .. to is true (nothing when to < from_).")
       .def("solve", &python_solver::solve, py::arg("assumptions") = py::tuple(), py::kw_only(),
            py::arg("conflict_limit") = 0, py::arg("prop_limit") = 0, py::arg("time_limit") = py::none(),
-           py::arg("any_model") = false,
+           py::arg("any_model") = false, py::arg("theory") = py::none(),
            R"(Solves the clauses with the assumptions (literals that hold for this solve only). Returns True
 (model() gives the model: the greatest one, or with any_model=True the first found), False (no
 model; failed() tells which assumptions were used), or None when conflict_limit or prop_limit
-(0: none) or time_limit (seconds, None: none) was reached or interrupt() was called.)")
+(0: none) or time_limit (seconds, None: none) was reached or interrupt() was called. theory: a
+callable given each model the search completes, as for nubrix.solve, over the Solver's variables;
+the clauses it returns join the Solver's clauses for good.)")
       .def("interrupt", &python_solver::interrupt,
            "Stops the solve running on another thread, or else the next one; it returns None.")
       .def("model", &python_solver::model,

@@ -113,10 +113,29 @@ def test_theory_against_brute_force():
                 return [] if len(offered) % 2 else False
             return None if len(offered) % 2 else True
 
-        expected = next(models(n, clauses, ranges, lambda m: holds(m, hidden) and not whim(m)), None)
+        acceptable = lambda m: holds(m, hidden) and not whim(m)  # noqa: E731
+        expected = next(models(n, clauses, ranges, acceptable), None)
         assert nubrix.solve(clauses, n, ranges, theory=theory) == (expected or "UNSAT")
         assert sorted(offered, key=preference, reverse=True) == offered
         assert len({tuple(m) for m in offered}) == len(offered)
+
+        # The same theory through a Solver, its clauses kept from one solve under assumptions to the
+        # next, and through itersolve, which gives exactly the acceptable models in order.
+        s = nubrix.Solver()
+        s.add_clause([n, -n])
+        for c in clauses:
+            s.add_clause(c)
+        for a, b in ranges:
+            s.add_at_most_one(a, b)
+        rng = random.Random(seed)
+        for _ in range(3):
+            assumed = [rng.choice((-1, 1)) * rng.randint(1, n) for _ in range(rng.randint(0, 2))]
+            offered.clear()
+            expected = next(models(n, clauses + [[lit] for lit in assumed], ranges, acceptable), None)
+            assert s.solve(assumed, theory=theory) == (expected is not None)
+            assert s.model() == expected
+            assert sorted(offered, key=preference, reverse=True) == offered
+        assert list(nubrix.itersolve(clauses, n, ranges, theory=theory)) == list(models(n, clauses, ranges, acceptable))
 
 
 def test_exceptions_of_a_theory_reach_the_caller():
@@ -149,6 +168,8 @@ def test_exceptions_of_a_theory_reach_the_caller():
     (lambda: nubrix.solve([], at_most_one=[1]), TypeError),
     (lambda: nubrix.solve([[1]], theory=3), TypeError),
     (lambda: nubrix.solve([[1]], theory=lambda m: 3), TypeError),
+    (lambda: nubrix.Solver().solve(theory=3), TypeError),
+    (lambda: nubrix.itersolve([[1]], theory=lambda m: [[2]]).__next__(), ValueError),
     (lambda: nubrix.itersolve([[2, 0]]), ValueError),
     (lambda: nubrix.Solver().add_clause([1, 0]), ValueError),
     (lambda: nubrix.Solver().add_clause(1), TypeError),
