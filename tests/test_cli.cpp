@@ -449,6 +449,15 @@ TEST_F(cli_test, memory_follows_the_variables_used_not_those_declared) {
   EXPECT_EQ(huge.status, 10);
   EXPECT_LT(probe::read().bytes + new_probe::read().bytes, std::int64_t{1} << 20)
       << "the reader's buffer and little else";
+  // A formula that names a few variables of huge numbers is solved over those alone.
+  probe::reset();
+  new_probe::reset();
+  const outcome far = run_here({"-n"}, "p cnf 2147483646 2\n2147483646 0\n-5 -2147483646 0\n");
+  EXPECT_EQ(far.status, 10);
+  EXPECT_LT(probe::read().bytes + new_probe::read().bytes, std::int64_t{1} << 20) << "two variables' worth";
+  const outcome shown = run_here({}, "p cnf 300000 2\n299999 0\n-5 -299999 0\n");
+  const std::set<std::int64_t> m = model_up_to(shown.out, 300000);
+  EXPECT_TRUE(m.count(299999) == 1 && m.count(-5) == 1 && m.count(4) == 1 && m.count(300000) == 1);
 
   // Printed as if the solve had covered every declared variable, --min-vars included: it decides
   // 1 .. N, and the lowest unset variable after N when every one up to N is set.

@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,22 @@ void run_sequence(std::mt19937_64& rng, tally& count, bool through_solver) {
     history << "\nstep " << step << ": adds " << image(added) << ", assumes " << image(assumed) << ", "
             << name_of(options.policy) << (share_phases ? ", phases" : "");
 
+    // What the theory answers to a model joins what is known: its entries and, when none of them
+    // rules the model out, the exclusion of that model. Returns whether it accepted the model.
+    const auto absorb = [&](std::uint64_t bits) {
+      entries explanation;
+      if (verdict(ctx.salt, n, bits, explanation)) return true;
+      const bool falsified =
+          std::any_of(explanation.begin(), explanation.end(), [&](const entry& e) { return !holds(e, bits); });
+      known.insert(known.end(), explanation.begin(), explanation.end());
+      if (!falsified) {
+        entry block;
+        for (const std::int32_t l : literals_of(bits, n)) block.push_back(-l);
+        known.push_back(block);
+      }
+      return false;
+    };
+
     model m(1, n);
     ctx.offered.clear();
     solve_result r = solve_result::unknown;
@@ -177,7 +194,7 @@ void run_sequence(std::mt19937_64& rng, tally& count, bool through_solver) {
                                            share_phases ? phases.data() : nullptr);
     } else {
       // The same theory at run time, its entries copied through the sink.
-      r = s.solve(options, [&](const model& offered, theory::explanation_sink& out) {
+      const auto answer = [&](const model& offered, theory::explanation_sink& out) {
         const std::uint64_t bits = bits_of(offered, n);
         ctx.offered.push_back(bits);
         entries explanation;
@@ -190,7 +207,30 @@ void run_sequence(std::mt19937_64& rng, tally& count, bool through_solver) {
           }
         }
         return accept;
-      });
+      };
+      // A solve with it that raises at its call `raise_at` (0: never).
+      const auto solve_raising_at = [&](std::size_t raise_at) {
+        return s.solve(options, [&](const model& offered, theory::explanation_sink& out) {
+          if (ctx.offered.size() + 1 == raise_at) throw std::runtime_error("the theory gives up");
+          return answer(offered, out);
+        });
+      };
+      // Now and then a solve first that the theory ends with an exception: what it answered before
+      // stays, the assumptions wait for the next solve, and nothing leaks.
+      if (rng() % 4 == 0) {
+        bool raised = false;
+        try {
+          (void)solve_raising_at(1 + rng() % 3);
+        } catch (const std::runtime_error&) {
+          raised = true;
+        }
+        history << "\n  a solve first " << (raised ? "raised" : "ended") << " after offering " << ctx.offered.size();
+        for (const std::uint64_t bits : ctx.offered) (void)absorb(bits);
+        ctx.offered.clear();
+        for (const std::int32_t a : assumed)
+          if (!raised) s.assume(literal{a});
+      }
+      r = solve_raising_at(0);
       for (std::int32_t v = 1; v <= n; ++v) m[variable{v}] = s.value(variable{v});
       h.failed.clear();
       for (const literal l : s.failed_assumptions()) h.failed.append(l);
@@ -229,18 +269,8 @@ void run_sequence(std::mt19937_64& rng, tally& count, bool through_solver) {
         ASSERT_EQ(std::optional<std::uint64_t>{bits}, greatest_model(under, n, model(1, n)))
             << "offered " << image(literals_of(bits, n)) << " out of order";
       }
-      entries explanation;
-      accepted = verdict(ctx.salt, n, bits, explanation);
-      if (accepted) continue;
-      ++count.rejected;
-      const bool falsified =
-          std::any_of(explanation.begin(), explanation.end(), [&](const entry& e) { return !holds(e, bits); });
-      known.insert(known.end(), explanation.begin(), explanation.end());
-      if (!falsified) {
-        entry block;
-        for (const std::int32_t l : literals_of(bits, n)) block.push_back(-l);
-        known.push_back(block);
-      }
+      accepted = absorb(bits);
+      count.rejected += accepted ? 0 : 1;
     }
 
     ASSERT_NE(r, solve_result::unknown);

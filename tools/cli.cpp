@@ -5,7 +5,8 @@
 //
 // The solve covers the variables that occur (and the reader's auxiliary ones), not every declared
 // one: a declared variable above them occurs in no clause, so in the preferred model it is true, and
-// it is printed so without a byte of memory of its own.
+// it is printed so without a byte of memory of its own. A formula that names few of the variables
+// below its highest one is solved over those it names, renumbered in order (compact()).
 #include "cli.hpp"
 #include "formula_image.hpp"
 
@@ -281,6 +282,37 @@ class model_writer {
   std::size_t used_ = 0;       // characters of line_ in use
 };
 
+// A formula that names few of the variables up to its highest one is solved over those it names
+// alone, renumbered 1 .. k in the same order, so that the solver's tables (a few dozen bytes a
+// variable) follow what occurs rather than the highest number: "p cnf 2147483646 1" with the clause
+// "2147483646 0" is one variable. The order is kept, so the greatest model, and the search, are those
+// of the formula as written; each variable it does not name is free. Returns the variables named, in
+// order (the variable renumbered k is entry k - 1), or nothing when the formula is left as it is:
+// when it names at least one variable in two up to its highest (plus a thousand), or holds ranges,
+// which name every variable between their ends.
+std::vector<std::int32_t> compact(formulas::formula& f, std::int64_t highest) {
+  std::int64_t literals = 0;
+  for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+    if (is_at_most_one(f.get(i))) return {};
+    literals += f.get(i).length();
+  }
+  if (highest <= 2 * literals + 1024) return {};
+  std::vector<std::int32_t> named;
+  named.reserve(static_cast<std::size_t>(literals));
+  for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
+    for (const literal l : f.get(i)) named.push_back(to_int(get_var(l)));
+  std::sort(named.begin(), named.end());
+  named.erase(std::unique(named.begin(), named.end()), named.end());
+  for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+    for (literal& l : f.get(i)) {
+      const auto at = std::lower_bound(named.begin(), named.end(), to_int(get_var(l)));
+      const auto v = static_cast<std::int32_t>(at - named.begin()) + 1;
+      l = to_int(l) > 0 ? literal{v} : literal{-v};
+    }
+  }
+  return named;
+}
+
 // The clauses of the problem, released however the run ends: the solver takes them over (and resets
 // the formula) once it starts.
 struct owned_formula {
@@ -300,10 +332,18 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   // one, which decides as the declared variables above would when --min-vars stops short of them.
   const std::int32_t used = p.used_variables;
   const std::int64_t from_model = std::min<std::int64_t>(p.variables, std::int64_t{used} + 1);  // the rest is auxiliary
-  const std::int64_t solved = std::max<std::int64_t>(p.formula_variables(), from_model);
+  std::int64_t solved = std::max<std::int64_t>(p.formula_variables(), from_model);
   if (solved >= std::numeric_limits<std::int32_t>::max()) {
     throw std::runtime_error(name + ": variable 2147483647 occurs; the solver takes at most 2147483646");
   }
+  // --min-vars N decides 1 .. N. From N > used on, that is every variable of the solve, and the
+  // declared ones above up to N, which are true.
+  const bool all = s.min_vars == 0 || s.min_vars >= p.variables || s.min_vars > used;
+  // A sparse formula is solved over the variables it names (not under --min-vars, with auxiliary
+  // variables or with a proof, whose lines name the solver's variables).
+  const std::vector<std::int32_t> named =
+      all && p.auxiliary_variables == 0 && s.proof.empty() ? compact(p.f, solved) : std::vector<std::int32_t>{};
+  if (!named.empty()) solved = static_cast<std::int64_t>(named.size());
   const formula_image image(p.f);
 
   std::int32_t ranges = 0;
@@ -317,9 +357,6 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
                  seconds_since(start));
   }
 
-  // --min-vars N decides 1 .. N. From N > used on, that is every variable of the solve, and the
-  // declared ones above up to N, which are true.
-  const bool all = s.min_vars == 0 || s.min_vars >= p.variables || s.min_vars > used;
   const std::int64_t bound = all ? 0 : s.min_vars;
   const std::int64_t last_printed = s.min_vars == 0 ? p.variables : std::min<std::int64_t>(s.min_vars, p.variables);
   model m(1, static_cast<std::int32_t>(solved));
@@ -395,9 +432,22 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   std::fputs("s SATISFIABLE\n", out);
   if (s.show_model && !s.quiet) {
     model_writer v(out);
-    for (std::int64_t i = 1; i <= from_model; ++i) {
-      const variable_value x = m[variable{static_cast<std::int32_t>(i)}];
-      if (x != variable_value::unset) v.put(x == variable_value::true_ ? i : -i);
+    if (named.empty()) {
+      for (std::int64_t i = 1; i <= from_model; ++i) {
+        const variable_value x = m[variable{static_cast<std::int32_t>(i)}];
+        if (x != variable_value::unset) v.put(x == variable_value::true_ ? i : -i);
+      }
+    } else {
+      // The variables the formula does not name take the value the search gives a free variable:
+      // true in the greatest model, the saved phase's false for a search by activity.
+      const bool free_value = s.policy != search_policy::any_model;
+      std::size_t k = 0;  // named[k] is the next variable the formula names
+      for (std::int64_t i = 1; i <= from_model; ++i) {
+        bool is_true = free_value;
+        if (k < named.size() && named[k] == i)
+          is_true = m[variable{static_cast<std::int32_t>(++k)}] == variable_value::true_;
+        v.put(is_true ? i : -i);
+      }
     }
     if (all) {
       for (std::int64_t i = from_model + 1; i <= last_printed; ++i) v.put(i);

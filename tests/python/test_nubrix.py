@@ -146,6 +146,13 @@ def test_exceptions_of_a_theory_reach_the_caller():
         with pytest.raises(KeyError, match="from the theory"):
             nubrix.solve([[1, 2], [-1, 3]], theory=theory)
     assert nubrix.solve([[1, 2], [-1, 3]], theory=lambda m: m[0] < 0 or [[-1]]) == [-1, 2, 3]
+    s = nubrix.Solver()
+    s.add_clause([1, 2])
+    s.add_clause([-1, 3])
+    for _ in range(3):
+        with pytest.raises(KeyError, match="from the theory"):
+            s.solve([2], theory=theory)
+    assert s.solve(theory=lambda m: m[0] < 0 or [[-1]]) is True and s.model() == [-1, 2, 3]
 
 
 @pytest.mark.parametrize("call, error", [
