@@ -83,9 +83,11 @@ void solver::forget_answer() noexcept {
 
 std::int32_t solver::learnt_clauses() const noexcept { return engine_ == nullptr ? 0 : engine_->learnt_clauses(); }
 
-void solver::add_clause(std::span<const literal> lits) {
+template <typename element>
+void solver::add_clause_of(std::span<const element> lits) {
   std::int32_t highest = variables_;
-  for (const literal l : lits) {
+  for (const element x : lits) {
+    const literal l{x};
     validate(l, "add_clause");
     highest = std::max(highest, to_int(get_var(l)));
   }
@@ -95,6 +97,9 @@ void solver::add_clause(std::span<const literal> lits) {
   variables_ = highest;
   ++clauses_;
 }
+
+void solver::add_clause(std::span<const literal> lits) { add_clause_of(lits); }
+void solver::add_clause(std::span<const std::int32_t> lits) { add_clause_of(lits); }
 
 void solver::add_at_most_one(variable from, variable to) {
   if (to_int(from) < 1 || to_int(to) < 1 || to_int(from) == std::numeric_limits<std::int32_t>::max() ||
@@ -116,7 +121,7 @@ void solver::assume(literal l) {
 solve_result solver::solve(const solve_options& options) { return solve_with(options, nullptr); }
 
 solve_result solver::solve(const solve_options& options, theory::check_function check) {
-  const auto call = [](void* context, const model& m, formulas::formula& explanation) -> bool {
+  const auto call = [](void* context, const nubrix::model& m, formulas::formula& explanation) -> bool {
     theory::explanation_sink sink(explanation);
     return (*static_cast<const theory::check_function*>(context))(m, sink);
   };
@@ -196,6 +201,20 @@ variable_value solver::value(variable v) const noexcept {
   if (to_int(v) <= model_.last()) return model_[v];
   // A variable of assumptions alone: as assumed, and true otherwise, as the greatest model has it.
   return std::binary_search(outside_.begin(), outside_.end(), -v) ? variable_value::false_ : variable_value::true_;
+}
+
+bool solver::holds(literal l) const noexcept {
+  if (to_int(l) == 0 || to_int(l) == std::numeric_limits<std::int32_t>::min()) return false;
+  const variable_value x = value(get_var(l));
+  return x != variable_value::unset && (x == variable_value::true_) == (to_int(l) > 0);
+}
+
+std::vector<std::int32_t> solver::model() const {
+  std::vector<std::int32_t> out;
+  if (!has_model_) return out;
+  out.reserve(static_cast<std::size_t>(variables()));
+  for (std::int32_t v = 1; v <= variables(); ++v) out.push_back(value(variable{v}) == variable_value::true_ ? v : -v);
+  return out;
 }
 
 bool solver::failed(literal l) const noexcept {

@@ -83,6 +83,7 @@ TEST_F(heap_test, incremental_sequences_match_brute_force) {
   std::mt19937_64 rng(11);
   for (int round = 0; round < 1500; ++round) {
     const int n = 1 + static_cast<int>(rng() % 12);
+    const bool numbers = round % 2 == 1;  // literals given and read back as signed numbers
     solver s;
     entries es;
     entries learnt;
@@ -98,6 +99,8 @@ TEST_F(heap_test, incremental_sequences_match_brute_force) {
         es.push_back(e);
         if (is_at_most_one(e)) {
           s.add_at_most_one(variable{e[1]}, variable{e[2]});
+        } else if (numbers) {
+          s.add_clause(std::span<const std::int32_t>(e));
         } else {
           std::vector<literal> c;
           for (const std::int32_t x : e) c.push_back(literal{x});
@@ -105,13 +108,20 @@ TEST_F(heap_test, incremental_sequences_match_brute_force) {
         }
       }
       const entry assumed = random_assumptions(rng, n);
-      for (const std::int32_t a : assumed) s.assume(literal{a});
+      for (const std::int32_t a : assumed) numbers ? s.assume(a) : s.assume(literal{a});
       options.policy = policies[rng() % 3];
       const solve_result r = s.solve(options);
       const int vars = s.variables();
       std::uint64_t bits = 0;
-      for (int v = 1; v <= vars; ++v)
-        if (s.value(variable{v}) == variable_value::true_) bits |= std::uint64_t{1} << (v - 1);
+      const std::vector<std::int32_t> m = s.model();
+      ASSERT_EQ(m.size(), r == solve_result::sat ? static_cast<std::size_t>(vars) : 0);
+      for (int v = 1; v <= vars; ++v) {
+        const bool is_true = numbers ? r == solve_result::sat && m[static_cast<std::size_t>(v - 1)] == v
+                                     : s.value(variable{v}) == variable_value::true_;
+        ASSERT_EQ(s.holds(v), is_true);
+        ASSERT_EQ(s.holds(-v), r == solve_result::sat && !is_true);
+        if (is_true) bits |= std::uint64_t{1} << (v - 1);
+      }
       entry failed;
       for (const literal l : s.failed_assumptions()) {
         failed.push_back(to_int(l));

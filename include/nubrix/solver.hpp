@@ -52,6 +52,11 @@ class solver {
   void add_clause(std::initializer_list<literal> lits) {
     add_clause(std::span<const literal>(lits.begin(), lits.size()));
   }
+  // The same with the literals as signed numbers, as DIMACS writes them: add_clause({1, -2}).
+  void add_clause(std::span<const std::int32_t> lits);
+  void add_clause(std::initializer_list<std::int32_t> lits) {
+    add_clause(std::span<const std::int32_t>(lits.begin(), lits.size()));
+  }
   // Adds "at most one of the variables from .. to is true" (nothing when to < from). Raises
   // std::invalid_argument, the solver unchanged, unless from and to are both variables, 1 ..
   // 2147483646; std::bad_alloc leaves it unchanged.
@@ -59,6 +64,7 @@ class solver {
   // Makes l hold for the next solve only; the solver's variables grow to include it. Same errors as
   // add_clause.
   void assume(literal l);
+  void assume(std::int32_t l) { assume(literal{l}); }
   // Drops the assumptions made since the last solve, for a caller that gives up on a solve that
   // raised an exception (which leaves them in place).
   void clear_assumptions() noexcept { assumptions_.clear(); }
@@ -91,6 +97,13 @@ class solver {
   bool failed(literal l) const noexcept;
   // The failed assumptions of the last unsat answer, each once, in the order they were assumed.
   std::span<const literal> failed_assumptions() const noexcept;
+  // After a sat answer, whether l is true in the model; false after any other answer and for a
+  // variable outside 1 .. variables().
+  bool holds(literal l) const noexcept;
+  bool holds(std::int32_t l) const noexcept { return holds(literal{l}); }
+  // The model of the last sat answer as signed numbers, v or -v for each variable 1 .. variables()
+  // in order; empty after any other answer.
+  std::vector<std::int32_t> model() const;
 
   // The highest variable named so far by a clause, range or assumption; 0 for none.
   std::int32_t variables() const noexcept { return std::max(variables_, assumed_variables_); }
@@ -109,6 +122,9 @@ class solver {
   void forget_answer() noexcept;
   // The engine, made with the first clause or range.
   engine::incremental_engine& engine();
+  // Either add_clause: the literals as literals or as signed numbers.
+  template <typename element>
+  void add_clause_of(std::span<const element> lits);
   // Either solve, with the theory (null: every model accepted).
   solve_result solve_with(const solve_options& options, const engine::theory_ref* theory);
 

@@ -178,6 +178,12 @@ void incremental_engine::add_clause(std::span<const literal> lits) {
   hold(c);
 }
 
+void incremental_engine::add_clause(std::span<const std::int32_t> lits) {
+  const literal_array_access c = internals::allocate_clause(static_cast<std::int32_t>(lits.size()));
+  std::transform(lits.begin(), lits.end(), c.data(), [](std::int32_t x) { return literal{x}; });
+  hold(c);
+}
+
 void incremental_engine::add_at_most_one(variable from, variable to) {
   const literal_array_access c = internals::allocate_clause(3);
   c.data()[0] = literal{0};

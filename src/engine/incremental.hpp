@@ -34,6 +34,7 @@ class incremental_engine {
   // Holds the clause of `lits` (variables 1 .. 2147483646, copied) or the range from .. to (from <=
   // to) for the next solve. Raises std::bad_alloc with nothing held.
   void add_clause(std::span<const literal> lits);
+  void add_clause(std::span<const std::int32_t> lits);  // the literals as signed numbers
   void add_at_most_one(variable from, variable to);
 
   // Solves what was added so far over the variables 1 .. variables (at least every variable of a
