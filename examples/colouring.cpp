@@ -4,9 +4,11 @@
 // colours consecutive, so "at most one colour" is a range; colour c may be used only when its switch
 // variable is true.
 // Usage: colouring [nodes] [edges]   (default 30 nodes, 80 edges)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include <nubrix/solver.hpp>
 
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
   }
 
   int best = 0;
+  std::vector<int> shown;  // the colouring printed last
   for (int k = colours; k >= 1; --k) {
     for (int c = k; c < colours; ++c) s.assume(-used(c));
     if (s.solve() != solve_result::sat) {
@@ -51,11 +54,20 @@ int main(int argc, char** argv) {
       break;
     }
     best = k;
-    std::printf("%d colours:", k);
+    // The preferred model gives each node the lowest colour it can: it often needs fewer colours
+    // than allowed, and then stays the same as the allowance shrinks.
+    std::vector<int> found;
     for (int v = 0; v < nodes; ++v)
       for (int c = 0; c < colours; ++c)
-        if (s.value(colour(v, c)) == variable_value::true_) std::printf(" %d", c);
+        if (s.holds(+colour(v, c))) found.push_back(c);
+    if (found == shown) {
+      std::printf("%d colours allowed: the same colouring\n", k);
+      continue;
+    }
+    std::printf("%d colours allowed, %d used:", k, *std::max_element(found.begin(), found.end()) + 1);
+    for (const int c : found) std::printf(" %d", c);
     std::printf("\n");
+    shown = found;
   }
   if (best == 0) {
     std::printf("no colouring in %d colours\n", colours);
