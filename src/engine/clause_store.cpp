@@ -86,7 +86,16 @@ void internal_formula::reserve_watchers(const formulas::formula& counted, const 
   } count{implied_counts, implication_lists()};
   for (const formulas::formula* f : {&counted, &more}) {
     for (std::int32_t i = f->first_index(); f->has_element(i); i = f->next(i)) {
-      if (f->get(i).length() >= 2 && !skip.satisfies(f->get(i))) for_each_watch(f->get(i), count);
+      const literal_array_access c = f->get(i);
+      if (c.length() < 2 || skip.satisfies(c)) continue;
+      if (skip.at == nullptr || c.length() == 2 || c.data()[0] == literal{0}) {
+        for_each_watch(c, count);
+      } else {
+        // Watched as skip.order() will arrange it (the order of a binary clause does not count).
+        const auto [a, b] = skip.watched_pair(c);
+        ++occurs_list(a).size;
+        ++occurs_list(b).size;
+      }
     }
   }
   // One arena for all of them: the watch entries, then the implication lists' regions.

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -153,6 +154,27 @@ struct known_true {
       if (at[to_int(l)] != 0) return true;
     return false;
   }
+  bool is_false(literal l) const noexcept { return at != nullptr && at[-to_int(l)] != 0; }
+  // Moves the first two literals of the clause lits[0 .. n - 1] that are not known false, in clause
+  // order, to its first two positions, so that watching them costs nothing while the known values
+  // are asserted: a clause watched on a false literal moves its watch at once.
+  void order(literal* lits, std::int32_t n) const noexcept {
+    std::int32_t placed = 0;
+    for (std::int32_t k = 0; k < n && placed < 2; ++k)
+      if (!is_false(lits[k])) std::swap(lits[placed++], lits[k]);
+  }
+  // The first two literals of clause c once order() has arranged it, without arranging it.
+  std::pair<literal, literal> watched_pair(literal_array_access c) const noexcept {
+    const literal* const lits = c.data();
+    std::int32_t first = -1;
+    for (std::int32_t k = 0; k < c.length(); ++k) {
+      if (is_false(lits[k])) continue;
+      if (first >= 0) return {lits[first], lits[k]};
+      first = k;
+    }
+    if (first <= 0) return {lits[0], lits[1]};
+    return first == 1 ? std::pair{lits[1], lits[0]} : std::pair{lits[first], lits[1]};
+  }
 };
 
 struct internal_formula;
@@ -222,9 +244,9 @@ struct internal_formula {
   // Entries appended before a failure stay.
   void append_watcher(literal_array_access c);
   // Sizes the watch and implication lists, all empty, for the append_watcher calls of the entries of
-  // two or more literals of `counted` and `more` that `skip` does not satisfy, which are to follow:
-  // lists grown by doubling would hold about a third more than they need. Raises std::bad_alloc
-  // with every list empty again.
+  // two or more literals of `counted` and `more` that `skip` does not satisfy, which are to follow,
+  // each clause of three or more literals arranged by skip.order() first: lists grown by doubling
+  // would hold about a third more than they need. Raises std::bad_alloc with every list empty again.
   void reserve_watchers(const formulas::formula& counted,
                         const formulas::formula& more = formulas::clause_vectors::empty_vector, known_true skip = {});
   // Makes c part of the search and owned by it: appended to clauses, then watched when it has more

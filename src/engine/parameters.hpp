@@ -52,6 +52,12 @@ struct parameters {
   // handed back.
   std::int32_t handed_back_learnts = 2000;
 
+  // --- the start of a one-shot solve (solve.cpp) ---
+  // Passes over the clauses that look for the facts the unit clauses force, so that the clauses
+  // those facts satisfy are dropped before the search and the rest are watched on literals that
+  // are not false; propagation finds the facts that more passes would.
+  std::int32_t root_passes = 8;
+
   // --- limits (limits.cpp) ---
   // Propagations between two polls of the clock and the terminate callback, at most.
   std::int64_t poll_interval = 4096;

@@ -39,6 +39,8 @@ solve_result search_state::run() {
     if (c.length() != 1) continue;
     if (!check_assign(c.data()[0], c.bounds())) return end(step::no_model);
   }
+  for (std::int32_t i = 0; i < root_fact_count_; ++i)
+    if (!check_assign(root_facts_[i], nullptr)) return end(step::no_model);
   for (;;) {
     if (const step s = assign_all(); s != step::done) return end(s);
     bool accepted = false;

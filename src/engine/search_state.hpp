@@ -99,6 +99,12 @@ class search_state {
 
   // Makes the search write its proof to `proof` (null: no proof), which must outlive the search.
   void set_proof(proof_writer* proof) noexcept { proof_ = proof; }
+  // Makes the search assert the `count` literals at `facts` (which must outlive it) at level 0, after
+  // the unit clauses: facts that the clauses force, whose clauses the search may no longer hold.
+  void set_root_facts(const literal* facts, std::int32_t count) noexcept {
+    root_facts_ = facts;
+    root_fact_count_ = count;
+  }
 
   // Makes the search hold the `count` literals at `assumptions` (variables of m; they must outlive
   // the search) before any other decision, each decided at a level of its own; when they cannot all
@@ -455,6 +461,8 @@ class search_state {
   // Inputs of the search.
   internal_formula* f_;            // the clauses and watch lists; learnt clauses are added to it
   theory_ref theory_;              // the theory's check and context
+  const literal* root_facts_ = nullptr;  // facts asserted at level 0 after the unit clauses
+  std::int32_t root_fact_count_ = 0;     // how many
   std::int32_t entries_received_ = 0;  // explanation entries moved into f_->clauses by this solve
   model& m_;                       // the assignment, the caller's own model
   variable_or_null min_vars_;      // decide no variable once first_unset has passed it

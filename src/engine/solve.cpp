@@ -11,11 +11,15 @@ namespace nubrix::engine {
 
 namespace {
 
-// The literals that the unit clauses of f and the set entries of m make true before any search, in
-// a table of m's literals that `facts` takes over; none (and nothing allocated) when f has no unit
-// clause and m no set entry. Raises std::bad_alloc with nothing allocated.
-known_true root_facts(const formulas::formula& f, const model& m,
-                      std::unique_ptr<std::uint8_t, decltype(&internals::release)>& facts) {
+// The literals that hold before any search, in a table of m's literals that `facts` takes over: those
+// of the unit clauses of f and the set entries of m, and those that they force through the clauses
+// of f, found by up to `passes` passes over them (propagation finds any others). `derived` receives
+// the forced ones in the order they were found, each forced by a clause whose other literals are
+// false by the ones before. None (and nothing allocated) when f has no unit clause and m no set
+// entry. Raises std::bad_alloc with nothing allocated.
+known_true root_facts(const formulas::formula& f, const model& m, std::int32_t passes,
+                      std::unique_ptr<std::uint8_t, decltype(&internals::release)>& facts,
+                      internals::literal_vectors::vector& derived) {
   bool any = false;
   for (std::int32_t i = 0; i < f.size && !any; ++i) any = f.e[i].length() == 1;
   for (std::int32_t v = m.first(); v <= m.last() && !any; ++v) any = m[variable{v}] != variable_value::unset;
@@ -30,7 +34,27 @@ known_true root_facts(const formulas::formula& f, const model& m,
     const variable_value x = m[variable{v}];
     if (x != variable_value::unset) at[x == variable_value::true_ ? v : -v] = 1;
   }
-  return known_true{at};
+  const known_true known{at};
+  for (bool found = true; found && passes-- > 0;) {
+    found = false;
+    for (std::int32_t i = 0; i < f.size; ++i) {
+      const literal_array_access c = f.e[i];
+      if (c.length() < 2 || c.data()[0] == literal{0} || known.satisfies(c)) continue;
+      literal open{0};
+      std::int32_t open_count = 0;
+      for (const literal l : c) {
+        if (known.is_false(l)) continue;
+        open = l;
+        if (++open_count > 1) break;
+      }
+      if (open_count == 0) return known;  // no model: the search finds the conflict
+      if (open_count > 1) continue;
+      derived.append(open);
+      at[to_int(open)] = 1;
+      found = true;
+    }
+  }
+  return known;
 }
 
 }  // namespace
@@ -45,19 +69,29 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
   if (options.proof != nullptr) proof.emplace(*options.proof);
   const internal_formula_access internal = internal_formula::create(m, f);
   std::unique_ptr<std::uint8_t, decltype(&internals::release)> facts(nullptr, &internals::release);
+  struct owned_literals {
+    internals::literal_vectors::vector v = internals::literal_vectors::empty_vector;
+    ~owned_literals() { v.destroy(); }
+  } derived;  // the facts that the clauses force, asserted before the search
   known_true satisfied;
   try {
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
       validate_entry(f.get(i), i, m, "the formula");
-    satisfied = root_facts(f, m, facts);
+    satisfied = root_facts(f, m, default_parameters.root_passes, facts, derived.v);
     internal->reserve_watchers(f, formulas::clause_vectors::empty_vector, satisfied);
-    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
-      const literal_array_access c = f.get(i);
-      if (c.length() > 1 && !satisfied.satisfies(c)) internal->append_watcher(c);
-    }
     if (proof && satisfied.at != nullptr) {
+      // The forced facts first, each a unit the checker derives from the ones before, then the
+      // deletion of the clauses they satisfy.
+      for (std::int32_t i = 0; i < derived.v.size; ++i) proof->clause(&derived.v.e[i], 1, false);
       for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
         if (satisfied.satisfies(f.get(i))) proof->clause(f.get(i).data(), f.get(i).length(), true);
+    }
+    // Nothing below can fail: the lists have their room.
+    for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i)) {
+      const literal_array_access c = f.get(i);
+      if (c.length() < 2 || satisfied.satisfies(c)) continue;
+      if (c.length() > 2 && c.data()[0] != literal{0}) satisfied.order(c.data(), c.length());
+      internal->append_watcher(c);
     }
   } catch (...) {
     internal->destroy_watch_lists();
@@ -76,7 +110,15 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
         clauses.e[kept++] = clauses.e[i];
       }
     }
+    const bool mostly_gone = kept < clauses.size / 2;
     clauses.size = kept;
+    if (mostly_gone) {
+      try {
+        clauses.reserve(kept);  // the room of the entries dropped goes back
+      } catch (const std::bad_alloc&) {
+        // The block stays as large as it was.
+      }
+    }
   }
   facts.reset();
   // Taken over for good: the binary clauses live on in the implication lists alone, which saves their
@@ -89,6 +131,7 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
   if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
   search_state state(*internal, theory, m, bound, policy, options, began);
   if (proof) state.set_proof(&*proof);
+  state.set_root_facts(derived.v.e, derived.v.size);
   solve_result r = solve_result::unsat;
   try {
     r = state.search();
