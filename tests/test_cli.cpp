@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -45,9 +46,9 @@ struct outcome {
   }
 };
 
-// The output with its timings and rates blanked out, which vary from run to run.
+// The output with its timings, rates and memory blanked out, which vary from run to run.
 std::string untimed(const std::string& out) {
-  return std::regex_replace(out, std::regex("[0-9.]+ (s\\b|per second)"), "T $1");
+  return std::regex_replace(out, std::regex("[0-9.]+ (s\\b|per second|MB\\b)"), "T $1");
 }
 
 std::string slurp(const fs::path& path) {
@@ -89,6 +90,25 @@ std::string text_of(const generators::instance& g) {
   std::ostringstream out;
   dimacs::write(out, g.f, g.variables);
   return out.str();
+}
+
+// Pigeonhole as "p cnf+" (unsatisfiable): each pigeon's holes, consecutive variables, an at-most-one
+// range; each hole's pigeons, `pigeons` > 5 variables apart, an at-most-one line read as a ladder.
+std::string ranges_and_ladders_pigeonhole(int pigeons) {
+  const int holes = pigeons - 1;
+  const auto in = [holes](int p, int h) { return std::to_string(p * holes + h + 1) + " "; };
+  std::string text = "p cnf+ " + std::to_string(pigeons * holes) + " " + std::to_string(2 * pigeons + holes) + "\n";
+  for (const char* end : {"0\n", "<= 1\n"}) {
+    for (int p = 0; p < pigeons; ++p) {
+      for (int h = 0; h < holes; ++h) text += in(p, h);
+      text += end;
+    }
+  }
+  for (int h = 0; h < holes; ++h) {
+    for (int p = 0; p < pigeons; ++p) text += in(p, h);
+    text += "<= 1\n";
+  }
+  return text;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -166,7 +186,7 @@ TEST_F(cli_test, options_and_input_sources) {
   EXPECT_EQ(
       untimed(plain.out).rfind("c nubrix " NUBRIX_VERSION "\nc read " + path +
                                    ": 18 variables, 80 clauses declared, 80 entries (4 at-most-one ranges) in T s\n"
-                                   "c solved in T s\nc decisions ",
+                                   "c decisions ",
                                0),
       0U)
       << plain.out;
@@ -194,8 +214,8 @@ TEST_F(cli_test, options_and_input_sources) {
   const outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: nubrix [options] [FILE]\n", 0), 0U);
-  for (const char* option : {"--time-limit S", "--conflicts N", "--min-vars N", "--any-model", "--in-order", "-v", "-q",
-                             "-n, --no-model", "-h, --help", "--version"})
+  for (const char* option : {"-t, --time-limit S", "--conflicts N", "--any-model", "--in-order", "--binary-proof",
+                             "-v, --verbose", "-q, --quiet", "-n, --no-model", "-h, --help", "--version"})
     EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + std::string(option) + " +[a-z][^\n]*\n(  -|$)")))
         << option << " has a line of its own";
   EXPECT_EQ(run("--version"), (outcome{0, "nubrix " NUBRIX_VERSION "\n", ""}));
@@ -239,6 +259,11 @@ TEST_F(cli_test, failures_give_status_1_and_a_message_but_no_answer) {
   EXPECT_EQ(run(path), (outcome{1, "", "nubrix: " + path + ":2: clause not closed by 0 at the end of the file\n"}));
   EXPECT_EQ(run("/nonexistent/x.cnf"),
             (outcome{1, "", "nubrix: /nonexistent/x.cnf: cannot open: No such file or directory\n"}));
+  EXPECT_EQ(run(dir_.string()), (outcome{1, "", "nubrix: " + dir_.string() + ": is a directory\n"}));
+  const outcome unwritable = run("--write-cnf /nonexistent/x.cnf", "p cnf 1 1\n1 0\n");
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.err, "nubrix: /nonexistent/x.cnf: cannot open: No such file or directory\n");
+  EXPECT_EQ(unwritable.out.find("\ns "), std::string::npos) << "no solve: " << unwritable.out;
   EXPECT_EQ(run("", "p cnf 2147483647 1\n-2147483647 0\n").err,
             "nubrix: <stdin>: variable 2147483647 occurs; the solver takes at most 2147483646\n");
   EXPECT_EQ(run("-q", "p cnf 2147483647 0\n"), (outcome{10, "s SATISFIABLE\n", ""})) << "declared, never used";
@@ -316,6 +341,63 @@ std::set<std::int64_t> model_up_to(const std::string& out, std::int64_t bound) {
       if (l != 0 && std::abs(l) <= bound) literals.insert(l);
   }
   return literals;
+}
+
+// Each option that takes a value takes it as the next word or after '=', and the short and long
+// forms of an option are the same option: each pair answers alike and writes the same file. Values
+// out of their grammar, flags given a value and --binary-proof without a proof are usage errors.
+TEST_F(cli_test, option_spellings) {
+  const std::string text = ranges_and_ladders_pigeonhole(6);
+  const std::string written = (dir_ / "written").string();
+  const auto run_and_read = [&](const std::vector<std::string>& args) {
+    fs::remove(written);
+    const outcome o = run_here(args, text);
+    return std::pair{outcome{o.status, untimed(o.out), o.err}, slurp(written)};
+  };
+  const std::pair<std::vector<std::string>, std::vector<std::string>> same[] = {
+      {{"--conflicts", "20"}, {"--conflicts=20"}},
+      {{"--time-limit", "100"}, {"--time-limit=100"}},
+      {{"--time-limit", "100"}, {"-t", "100"}},
+      {{"-t", "100"}, {}},
+      {{"-t", "2."}, {"-t", "1e3"}},
+      {{"-t", "0.5e3"}, {"-t", ".5E3"}},
+      {{"--min-vars", "3"}, {"--min-vars=3"}},
+      {{"--proof", written}, {"--proof=" + written}},
+      {{"--binary-proof", "--proof", written}, {"--proof=" + written, "--binary-proof"}},
+      {{"--write-cnf", written}, {"--write-cnf=" + written}},
+      {{"-v"}, {"--verbose"}},
+      {{"-q"}, {"--quiet"}},
+  };
+  for (const auto& [a, b] : same) {
+    SCOPED_TRACE(::testing::PrintToString(a) + " and " + ::testing::PrintToString(b));
+    const auto first = run_and_read(a);
+    EXPECT_TRUE(first.first.status != 1 && first.first.err.empty()) << first.first.err;
+    const bool writes =
+        std::any_of(a.begin(), a.end(), [&](const std::string& w) { return w.find(written) != std::string::npos; });
+    EXPECT_EQ(first.second.empty(), !writes) << "a file written exactly when asked for";
+    EXPECT_EQ(first, run_and_read(b));
+  }
+
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--any-model=1"}, "option '--any-model' takes no value"},
+      {{"--verbose=yes"}, "option '--verbose' takes no value"},
+      {{"--binary-proof=1", "--proof", written}, "option '--binary-proof' takes no value"},
+      {{"--binary-proof"}, "--binary-proof needs --proof FILE"},
+      {{"-t"}, "-t needs a value"},
+      {{"--time-limit=0x10"}, "--time-limit needs a decimal number of seconds >= 0, not '0x10'"},
+      {{"-t", "inf"}, "--time-limit needs a decimal number of seconds >= 0, not 'inf'"},
+      {{"--time-limit", "nan"}, "--time-limit needs a decimal number of seconds >= 0, not 'nan'"},
+      {{"--time-limit", "1e400"}, "--time-limit needs a decimal number of seconds >= 0, not '1e400'"},
+      {{"--time-limit=-1"}, "--time-limit needs a decimal number of seconds >= 0, not '-1'"},
+      {{"--conflicts="}, "--conflicts needs a number >= 0, not ''"},
+      {{"--min-vars=x"}, "--min-vars needs a number >= 0, not 'x'"},
+      {{"--proof="}, "--proof needs a file name"},
+      {{"--write-cnf"}, "--write-cnf needs a value"},
+  };
+  for (const auto& [args, message] : refused) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(run_here(args, text), (outcome{1, "", "nubrix: " + message + " (try 'nubrix --help')\n"}));
+  }
 }
 
 // Random "p cnf+" texts with long at-most-one lines, read as ladders, against the same texts with
@@ -554,25 +636,37 @@ int finish(pid_t pid) {
 }
 
 // Stopping a search that would run for minutes: by a conflict limit, a time limit, SIGINT or SIGTERM
-// (statistics, then 's UNKNOWN' with status 0), or at once by a second signal; and its progress lines.
+// ('c stopped:' with the reason, the statistics, then 's UNKNOWN' with status 0), or at once by a
+// second signal; and its progress lines.
 TEST_F(cli_test, limits_signals_and_progress) {
   generators::instance g = generators::pigeonhole(11);
   const std::string hard = file("hole11.cnf", text_of(g));
   formulas::free_all(g.f);
-  const std::regex stopped_after_statistics("\nc conflicts +[0-9]+\n(c .*\n)*c stopped: ([a-z ]+)\ns UNKNOWN\n$");
+  const std::regex stopped_then_statistics("\nc stopped: ([a-z ]+)\nc decisions +[0-9]+\n(c .*\n)*s UNKNOWN\n$");
   std::smatch why;
 
   const outcome conflicts = run("--conflicts 500 " + hard);
   EXPECT_EQ(conflicts.status, 0);
-  EXPECT_TRUE(std::regex_search(conflicts.out, why, stopped_after_statistics)) << conflicts.out;
-  EXPECT_EQ(why[2], "conflict limit reached");
+  EXPECT_TRUE(std::regex_search(conflicts.out, why, stopped_then_statistics)) << conflicts.out;
+  EXPECT_EQ(why[1], "conflict limit reached");
   EXPECT_NE(conflicts.out.find("\nc conflicts         500\n"), std::string::npos) << conflicts.out;
+  // The statistics block: each line once (numbers aside), the time of the solve once, and the times
+  // and the memory after the reason for the stop, at the end.
+  std::map<std::string, int> labels;
+  for (const std::string& line : lines_of(conflicts.out))
+    if (line.rfind("c ", 0) == 0) ++labels[std::regex_replace(line, std::regex(" *[0-9].*"), "")];
+  for (const auto& [label, count] : labels) EXPECT_EQ(count, 1) << label;
+  EXPECT_EQ(conflicts.out.find("c solved in"), std::string::npos) << conflicts.out;
+  EXPECT_TRUE(std::regex_search(conflicts.out, std::regex("\nc stopped: .*\n(c [a-z ]+[0-9].*\n)*"
+                                                          "c solve time +[0-9.]+ s\nc cpu time +[0-9.]+ s\n"
+                                                          "c peak memory +[0-9]+\\.[0-9] MB\ns UNKNOWN\n$")))
+      << conflicts.out;
   EXPECT_EQ(run("-q --conflicts 0 " + hard), (outcome{0, "s UNKNOWN\n", ""}));
 
   const outcome timed = run("-v --time-limit 1.5 " + hard);
   EXPECT_EQ(timed.status, 0);
-  EXPECT_TRUE(std::regex_search(timed.out, why, stopped_after_statistics)) << timed.out;
-  EXPECT_EQ(why[2], "time limit reached");
+  EXPECT_TRUE(std::regex_search(timed.out, why, stopped_then_statistics)) << timed.out;
+  EXPECT_EQ(why[1], "time limit reached");
   EXPECT_NE(timed.out.find("\nc  seconds   conflicts   decisions    props/s   learnts  level highest\n"),
             std::string::npos)
       << timed.out;
@@ -591,8 +685,8 @@ TEST_F(cli_test, limits_signals_and_progress) {
     const int status = finish(pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     const std::string text = slurp(dir_ / "stdout");
-    EXPECT_TRUE(std::regex_search(text, why, stopped_after_statistics)) << text;
-    EXPECT_EQ(why[2], "interrupted by a signal");
+    EXPECT_TRUE(std::regex_search(text, why, stopped_then_statistics)) << text;
+    EXPECT_EQ(why[1], "interrupted by a signal");
   }
 
   // A second signal, once the first was taken: standard output is a full pipe, so that the program
@@ -616,7 +710,8 @@ TEST_F(cli_test, limits_signals_and_progress) {
   ::close(pipe_ends[1]);
 }
 
-// --proof writes a proof of "no model" that drat-trim verifies, as text and in binary.
+// --proof writes a proof of "no model" that drat-trim verifies, as text and in binary; on a "p cnf+"
+// file whose long at-most-one lines became ladders, against the plain formula that --write-cnf wrote.
 TEST_F(cli_test, proofs_of_unsatisfiability) {
 #ifndef NUBRIX_DRAT_TRIM
   GTEST_SKIP() << "drat-trim's source is not beside the project: the proofs were not checked";
@@ -635,6 +730,18 @@ TEST_F(cli_test, proofs_of_unsatisfiability) {
     EXPECT_EQ(std::system(check.c_str()), 0) << binary;
     EXPECT_NE(slurp(dir_ / "check.txt").find("s VERIFIED"), std::string::npos) << binary;
   }
+
+  const std::string ladders = file("ph6-ladders.cnf", ranges_and_ladders_pigeonhole(7));
+  const std::string proof = (dir_ / "ladders.drat").string();
+  const std::string written = (dir_ / "ladders-plain.cnf").string();
+  const outcome solved = run("--proof " + proof + " --write-cnf " + written + " " + ladders);
+  EXPECT_EQ(solved.status, 20);
+  EXPECT_NE(solved.out.find(" auxiliary variables)"), std::string::npos) << solved.out;
+  EXPECT_EQ(slurp(written).rfind("p cnf ", 0), 0U);
+  const std::string check =
+      std::string(NUBRIX_DRAT_TRIM) + " " + written + " " + proof + " > " + (dir_ / "check.txt").string() + " 2>&1";
+  EXPECT_EQ(std::system(check.c_str()), 0);
+  EXPECT_NE(slurp(dir_ / "check.txt").find("s VERIFIED"), std::string::npos) << slurp(dir_ / "check.txt");
 #endif
 }
 

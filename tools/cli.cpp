@@ -1,7 +1,14 @@
 // nubrix: solves a DIMACS problem (plain or gzip, "p cnf" or "p cnf+") and answers as SAT tools do:
 // "s SATISFIABLE" with "v" lines and exit status 10, "s UNSATISFIABLE" and 20, 1 for an error. A
 // model is checked against a copy of the formula taken before the solve before it is printed. A
-// time limit, a conflict limit, SIGINT or SIGTERM stop the solve with "s UNKNOWN" and status 0.
+// time limit, a conflict limit, SIGINT or SIGTERM stop the solve with "c stopped: <reason>", then the
+// statistics, then "s UNKNOWN" and status 0. The statistics end with the solve's time, the process's
+// CPU time and its peak memory, as MiniSat's do. An option's value follows it as the next word or,
+// for a long option, after '=' (--conflicts 100, --conflicts=100).
+//
+// --write-cnf FILE writes the formula as read as plain "p cnf", at-most-one ranges as their pairwise
+// clauses and long at-most-one lines as the ladder clauses they were read as, before the solve takes
+// the formula over: the formula that a proof of --proof names, and that drat-trim checks it against.
 //
 // The solve covers the variables that occur (and the reader's auxiliary ones), not every declared
 // one: a declared variable above them occurs in no clause, so in the preferred model it is true, and
@@ -11,6 +18,8 @@
 #include "formula_image.hpp"
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,9 +32,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <ios>
 #include <iostream>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,23 +57,26 @@ gzip-compressed and may use the 'p cnf+' extension with 'l1 l2 ... lk <= 1' at-m
 
 output: 's SATISFIABLE' with 'v' lines (exit status 10), 's UNSATISFIABLE' (20), 's UNKNOWN' (0)
 when a limit is reached or SIGINT or SIGTERM stops the solve (a second signal ends the program at
-once), or an error on standard error naming the file and line (1). Comment lines 'c' say what was
-read, how long it took and what the solve did.
+once; 'c stopped:' says why), or an error on standard error naming the file and line (1). Comment
+lines 'c' say what was read and what the solve did, then its time, the CPU time and peak memory.
 
-options:
-  --time-limit S  stop after S seconds from the start (a decimal number)
-  --conflicts N   stop after N conflicts
-  --min-vars N    decide variables 1 .. N only (0: all); 's UNKNOWN' if the rest leaves a clause open
-  --any-model     any model, the first found by a search by activity (fastest)
-  --in-order      the preferred model by in-order decisions alone (the default finds it faster)
-  --proof FILE    write a DRAT proof of 's UNSATISFIABLE' to FILE (check it against the formula
-                  written as plain 'p cnf', at-most-one lines as pairwise clauses)
-  --binary-proof  write the proof in binary DRAT
-  -v              a progress line about every second while solving
-  -q              print the 's' line only
-  -n, --no-model  print no 'v' lines
-  -h, --help      show this text
-  --version       show the version
+options (a value is the next word or follows '=': --conflicts 100 or --conflicts=100):
+  -t, --time-limit S  stop after S seconds from the start (a decimal number: 10, 2.5, 1e3)
+  --conflicts N       stop after N conflicts
+  --min-vars N        decide variables 1 .. N only (0: all); 's UNKNOWN' if the rest leaves a
+                      clause open
+  --any-model         any model, the first found by a search by activity (fastest)
+  --in-order          the preferred model by in-order decisions alone (the default finds it faster)
+  --proof FILE        write a DRAT proof of 's UNSATISFIABLE' to FILE (check it against the
+                      formula that --write-cnf writes)
+  --binary-proof      write the proof of --proof in binary DRAT
+  --write-cnf FILE    write the formula as read to FILE as plain 'p cnf' (at-most-one lines as
+                      the clauses they were read as), then solve it
+  -v, --verbose       a progress line about every second while solving
+  -q, --quiet         print the 's' line only
+  -n, --no-model      print no 'v' lines
+  -h, --help          show this text
+  --version           show the version
 )";
 
 constexpr std::size_t line_width = 80;  // at most this many characters per 'v' line
@@ -83,6 +98,7 @@ struct settings {
   bool verbose = false;                                   // progress lines while solving
   std::string proof;                                      // where the proof goes; empty: no proof
   bool binary_proof = false;                              // the proof in binary DRAT
+  std::string write_cnf;                                  // where the plain formula goes; empty: nowhere
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -91,10 +107,32 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 double seconds_of(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// The word after option `name` at argv[i + 1], which moves i past it.
-std::string option_value(int argc, char** argv, int& i, std::string_view name) {
+// The value of option `name`: the text after its '=' when it was given as --name=value, else the
+// word after it at argv[i + 1], which moves i past it.
+std::string option_value(int argc, char** argv, int& i, std::string_view name,
+                         const std::optional<std::string>& attached) {
+  if (attached) return *attached;
   if (i + 1 >= argc) throw usage_error(std::string(name) + " needs a value");
   return argv[++i];
+}
+
+std::string file_name(const std::string& text, std::string_view name) {
+  if (text.empty()) throw usage_error(std::string(name) + " needs a file name");
+  return text;
+}
+
+// A number of seconds >= 0 in decimal: digits with an optional fraction and exponent (10, 2.5, 2.,
+// .5, 1e3), finite as a double. No sign, hexadecimal, "inf" or "nan", which strtod would take.
+double seconds_of_text(const std::string& text) {
+  double seconds = 0;
+  const char* const end = text.data() + text.size();
+  const bool decimal = !text.empty() && (text.front() == '.' || (text.front() >= '0' && text.front() <= '9'));
+  const auto [stop, ec] = decimal ? std::from_chars(text.data(), end, seconds, std::chars_format::general)
+                                  : std::from_chars_result{text.data(), std::errc::invalid_argument};
+  if (ec != std::errc{} || stop != end || !std::isfinite(seconds)) {
+    throw usage_error("--time-limit needs a decimal number of seconds >= 0, not '" + text + "'");
+  }
+  return seconds;
 }
 
 std::int64_t whole_number(const std::string& text, std::string_view name) {
@@ -180,7 +218,13 @@ void print_statistics(std::FILE* out, const solve_statistics& s) {
   std::fprintf(out, "c excursions        %lld: %lld witnesses, %lld refutations, %lld restarts\n", n(s.excursions),
                n(s.witnesses), n(s.refutations), n(s.restarts));
   std::fprintf(out, "c highest level     %d\n", s.highest_level);
+  // Then the times and the memory: the solve's (wall-clock), and the whole process's.
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto of = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
   std::fprintf(out, "c solve time        %.3f s\n", seconds);
+  std::fprintf(out, "c cpu time          %.3f s\n", of(usage.ru_utime) + of(usage.ru_stime));
+  std::fprintf(out, "c peak memory       %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024);  // from kB
 }
 
 // The proof file, written through the solver's proof sink and closed however the run ends.
@@ -199,45 +243,55 @@ settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
   settings s;
   bool file_given = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+    std::string_view arg = argv[i];
+    // A long option may carry its value after '=': --conflicts=100.
+    std::optional<std::string> attached;
+    if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+      if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+        attached = std::string(arg.substr(eq + 1));
+        arg = arg.substr(0, eq);
+      }
+    }
+    const auto value = [&] { return option_value(argc, argv, i, arg, attached); };
+    const auto is_flag = [&](std::string_view long_name, std::string_view short_name = {}) {
+      if (arg != long_name && (short_name.empty() || arg != short_name)) return false;
+      if (attached) throw usage_error("option '" + std::string(arg) + "' takes no value");
+      return true;
+    };
+    if (is_flag("--help", "-h")) {
       std::fputs(usage, out);
       done = true;
       return s;
     }
-    if (arg == "--version") {
+    if (is_flag("--version")) {
       std::fprintf(out, "nubrix %s\n", NUBRIX_VERSION);
       done = true;
       return s;
     }
-    if (arg == "-q") {
+    if (is_flag("--quiet", "-q")) {
       s.quiet = true;
-    } else if (arg == "-v") {
+    } else if (is_flag("--verbose", "-v")) {
       s.verbose = true;
     } else if (arg == "--conflicts") {
-      s.conflict_limit = whole_number(option_value(argc, argv, i, arg), arg);
-    } else if (arg == "--time-limit") {
-      const std::string text = option_value(argc, argv, i, arg);
-      char* end = nullptr;
-      const double seconds = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0) {
-        throw usage_error("--time-limit needs a number of seconds >= 0, not '" + text + "'");
-      }
-      s.time_limit = seconds;
+      s.conflict_limit = whole_number(value(), arg);
+    } else if (arg == "--time-limit" || arg == "-t") {
+      s.time_limit = seconds_of_text(value());
     } else if (arg == "--proof") {
-      s.proof = option_value(argc, argv, i, arg);
-    } else if (arg == "--binary-proof") {
+      s.proof = file_name(value(), arg);
+    } else if (is_flag("--binary-proof")) {
       s.binary_proof = true;
-    } else if (arg == "--any-model") {
+    } else if (arg == "--write-cnf") {
+      s.write_cnf = file_name(value(), arg);
+    } else if (is_flag("--any-model")) {
       s.policy = search_policy::any_model;
-    } else if (arg == "--in-order") {
+    } else if (is_flag("--in-order")) {
       s.policy = search_policy::in_order;
-    } else if (arg == "-n" || arg == "--no-model") {
+    } else if (is_flag("--no-model", "-n")) {
       s.show_model = false;
     } else if (arg == "--min-vars") {
-      s.min_vars = whole_number(option_value(argc, argv, i, arg), arg);
+      s.min_vars = whole_number(value(), arg);
     } else if (arg.size() > 1 && arg.front() == '-') {
-      throw usage_error("unknown option '" + std::string(arg) + "'");
+      throw usage_error("unknown option '" + std::string(argv[i]) + "'");
     } else if (file_given) {
       throw usage_error("more than one file given");
     } else {
@@ -245,7 +299,23 @@ settings parse_arguments(int argc, char** argv, std::FILE* out, bool& done) {
       file_given = true;
     }
   }
+  if (s.binary_proof && s.proof.empty()) throw usage_error("--binary-proof needs --proof FILE");
   return s;
+}
+
+// Writes f to `path` as plain "p cnf" over `variables`, ranges as their pairwise clauses.
+void write_plain_cnf(const std::string& path, const formulas::formula& f, std::int32_t variables) {
+  errno = 0;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno != 0 ? errno : EIO));
+  bool written = false;
+  try {
+    dimacs::write(file, f, variables, {.expand_at_most_one = true});
+    file.close();
+    written = !file.fail();
+  } catch (const std::ios_base::failure&) {
+  }
+  if (!written) throw std::runtime_error(path + ": cannot write");
 }
 
 // Writes the 'v' lines: literals, at most line_width characters a line, closed by 0. One line is
@@ -324,6 +394,9 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   const auto start = std::chrono::steady_clock::now();
   const bool from_stdin = s.file.empty() || s.file == "-";
   const std::string name = from_stdin ? "<stdin>" : s.file;
+  struct stat status {};
+  if (!from_stdin && ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+    throw std::runtime_error(name + ": is a directory");
   dimacs::problem p = from_stdin ? dimacs::read(in, name) : dimacs::read_file(name);
   owned_formula owned{p.f};
   for (const std::string& warning : p.warnings) std::fprintf(err, "nubrix: warning: %s\n", warning.c_str());
@@ -336,15 +409,6 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   if (solved >= std::numeric_limits<std::int32_t>::max()) {
     throw std::runtime_error(name + ": variable 2147483647 occurs; the solver takes at most 2147483646");
   }
-  // --min-vars N decides 1 .. N. From N > used on, that is every variable of the solve, and the
-  // declared ones above up to N, which are true.
-  const bool all = s.min_vars == 0 || s.min_vars >= p.variables || s.min_vars > used;
-  // A sparse formula is solved over the variables it names (not under --min-vars, with auxiliary
-  // variables or with a proof, whose lines name the solver's variables).
-  const std::vector<std::int32_t> named =
-      all && p.auxiliary_variables == 0 && s.proof.empty() ? compact(p.f, solved) : std::vector<std::int32_t>{};
-  if (!named.empty()) solved = static_cast<std::int64_t>(named.size());
-  const formula_image image(p.f);
 
   std::int32_t ranges = 0;
   for (std::int32_t i = 1; i <= p.f.length(); ++i) ranges += is_at_most_one(p.f.get(i)) ? 1 : 0;
@@ -356,11 +420,23 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
                  name.c_str(), p.variables, p.declared_clauses, p.f.length(), ranges, auxiliary.c_str(),
                  seconds_since(start));
   }
+  // The formula as read, before compact() renumbers it and the solve takes it over: the ladders'
+  // auxiliary variables included, which a proof names.
+  if (!s.write_cnf.empty()) write_plain_cnf(s.write_cnf, p.f, std::max(p.variables, p.formula_variables()));
+
+  // --min-vars N decides 1 .. N. From N > used on, that is every variable of the solve, and the
+  // declared ones above up to N, which are true.
+  const bool all = s.min_vars == 0 || s.min_vars >= p.variables || s.min_vars > used;
+  // A sparse formula is solved over the variables it names (not under --min-vars, with auxiliary
+  // variables or with a proof, whose lines name the solver's variables).
+  const std::vector<std::int32_t> named =
+      all && p.auxiliary_variables == 0 && s.proof.empty() ? compact(p.f, solved) : std::vector<std::int32_t>{};
+  if (!named.empty()) solved = static_cast<std::int64_t>(named.size());
+  const formula_image image(p.f);
 
   const std::int64_t bound = all ? 0 : s.min_vars;
   const std::int64_t last_printed = s.min_vars == 0 ? p.variables : std::min<std::int64_t>(s.min_vars, p.variables);
   model m(1, static_cast<std::int32_t>(solved));
-  const auto solve_start = std::chrono::steady_clock::now();
   solve_statistics statistics;
   progress_lines progress{out};
   solve_options options;
@@ -389,15 +465,14 @@ int solve(const settings& s, std::istream& in, std::FILE* out, std::FILE* err) {
   }();
   if (proof.file != nullptr && std::fflush(proof.file) != 0) throw std::runtime_error("cannot write the proof");
   if (!s.quiet) {
-    std::fprintf(out, "c solved in %.3f s\n", seconds_since(solve_start));
-    print_statistics(out, statistics);
-  }
-  if (result == solve_result::unknown) {
-    if (!s.quiet)
+    if (result == solve_result::unknown)
       std::fprintf(out, "c stopped: %s\n",
                    interrupted != 0                           ? "interrupted by a signal"
                    : statistics.conflicts >= s.conflict_limit ? "conflict limit reached"
                                                               : "time limit reached");
+    print_statistics(out, statistics);
+  }
+  if (result == solve_result::unknown) {
     std::fputs("s UNKNOWN\n", out);
     return 0;
   }
