@@ -348,15 +348,30 @@ py::dict statistics_dict(const nubrix::solve_statistics& s) {
 }
 
 // The incremental solver. Python calls on one Solver never overlap a solve of it (the GIL is held
-// while `solving` is read and written), except interrupt(), which only sets an atomic flag.
+// while `solving` is read and written), except interrupt(), which only sets an atomic flag. Closing
+// it (the end of its with block) releases everything the solver holds; every call but interrupt()
+// then raises ValueError.
 class python_solver {
  public:
+  // A solver with the clauses of bootstrap_with (None: none) added.
+  explicit python_solver(const py::object& bootstrap_with) {
+    if (!bootstrap_with.is_none()) add_clauses(bootstrap_with, "bootstrap_with");
+  }
+
   void add_clause(const py::object& lits) {
     enter();
     std::vector<literal> clause;
     for_each(lits, "clause",
              [&](const py::handle& l, std::int64_t) { clause.push_back(to_literal(l.ptr(), 0, "clause")); });
     s_.add_clause(std::span<const literal>(clause));
+  }
+
+  // Adds each clause of the iterable `clauses`; none of them when one is not a clause.
+  void add_clauses(const py::object& clauses, const std::string& what) {
+    enter();
+    std::vector<std::vector<literal>> read;
+    read_clauses(clauses, what, 0, [&](std::span<const literal> lits) { read.emplace_back(lits.begin(), lits.end()); });
+    for (const std::vector<literal>& clause : read) s_.add_clause(std::span<const literal>(clause));
   }
 
   void add_at_most_one(const py::object& from, const py::object& to) {
@@ -394,6 +409,7 @@ class python_solver {
 
     nubrix::solve_result r;
     sat_ = false;
+    unsat_ = false;
     try {
       solver_theory check{theory.ptr()};
       const nubrix::theory::check_function function(check);
@@ -405,6 +421,7 @@ class python_solver {
     }
     interrupt_ = false;
     sat_ = r == nubrix::solve_result::sat;
+    unsat_ = r == nubrix::solve_result::unsat;
     model_variables_ = s_.variables();
     if (r == nubrix::solve_result::sat) return py::bool_(true);
     if (r == nubrix::solve_result::unsat) return py::bool_(false);
@@ -440,6 +457,13 @@ class python_solver {
     return r;
   }
 
+  // The failed assumptions of the last solve when it answered False, else None.
+  py::object core() const {
+    enter();
+    if (!unsat_) return py::none();
+    return failed_assumptions();
+  }
+
   py::dict statistics() const {
     enter();
     return statistics_dict(s_.statistics());
@@ -450,19 +474,32 @@ class python_solver {
     return s_.variables();
   }
 
+  // Releases everything the solver holds and refuses every later call.
+  void close() {
+    enter();
+    s_ = nubrix::solver();
+    closed_ = true;
+    sat_ = false;
+    unsat_ = false;
+  }
+
+  // Refuses a call on a closed solver or while a solve of this solver runs with the GIL released.
+  void enter() const {
+    if (closed_) throw py::value_error("the Solver is closed: its with block has ended");
+    if (solving_) throw std::runtime_error("the Solver is solving on another thread");
+  }
+
  private:
   // After a solve ended by an exception, which leaves the solver's assumptions in place, drops them
   // so that they do not hold for the next one.
   void drop_assumptions() noexcept { s_.clear_assumptions(); }
 
-  // Refuses a call while a solve of this solver runs with the GIL released.
-  void enter() const {
-    if (solving_) throw std::runtime_error("the Solver is solving on another thread");
-  }
   nubrix::solver s_;
   std::atomic<bool> interrupt_{false};  // interrupt() was called: the solve running or the next one stops
   bool solving_ = false;                // a solve runs with the GIL released
   bool sat_ = false;                    // the last solve answered True
+  bool unsat_ = false;                  // the last solve answered False
+  bool closed_ = false;                 // close() released the solver
   std::int32_t model_variables_ = 0;    // the solver's variables at the last solve
 };
 
@@ -558,9 +595,28 @@ gives "UNKNOWN" and ends. With a theory, only the models it accepts are given; i
 the clauses for the rest of the iteration.)");
 
   py::class_<python_solver>(m, "Solver", R"(An incremental solver: clauses and at-most-one ranges added at any
-time, solves under assumptions, what was learnt kept from one solve to the next.)")
-      .def(py::init<>())
+time, solves under assumptions, what was learnt kept from one solve to the next.
+
+Solver(bootstrap_with=clauses) starts with the clauses added. As a context manager,
+`with nubrix.Solver() as s:` gives the solver itself and closes it when the block ends: its memory
+is released and every later call on it, but interrupt(), raises ValueError.)")
+      .def(py::init<const py::object&>(), py::arg("bootstrap_with") = py::none(),
+           "A solver with the clauses of the iterable bootstrap_with (None: no clause) added.")
+      .def(
+          "__enter__",
+          [](const py::object& self) {
+            self.cast<const python_solver&>().enter();
+            return self;
+          },
+          "Returns the solver; ValueError when it is closed.")
+      .def(
+          "__exit__", [](python_solver& s, const py::args&) { s.close(); },
+          "Closes the solver: releases its memory; later calls raise ValueError. Exceptions pass on.")
       .def("add_clause", &python_solver::add_clause, py::arg("clause"), "Adds a clause, an iterable of literals.")
+      .def(
+          "append_formula", [](python_solver& s, const py::object& clauses) { s.add_clauses(clauses, "clauses"); },
+          py::arg("clauses"),
+          "Adds each clause of the iterable clauses; none of them when one of them is not a clause.")
       .def("add_at_most_one", &python_solver::add_at_most_one, py::arg("from_"), py::arg("to"),
            "Adds: at most one of the variables from_ .. to is true (nothing when to < from_).")
       .def("solve", &python_solver::solve, py::arg("assumptions") = py::tuple(), py::kw_only(),
@@ -576,12 +632,15 @@ the clauses it returns join the Solver's clauses for good.)")
            "Stops the solve running on another thread, or else the next one; it returns None.")
       .def("model", &python_solver::model,
            "The model of the last solve as a list of literals, or None when it did not return True.")
+      .def("get_model", &python_solver::model, "The same as model().")
       .def("value", &python_solver::value, py::arg("variable"),
            "The value of a variable in the model of the last solve: True, False, or None when there is none.")
       .def("failed", &python_solver::failed, py::arg("literal"),
            "Whether the assumption was used to refute the assumptions of the last solve that returned False.")
       .def_property_readonly("failed_assumptions", &python_solver::failed_assumptions,
                              "The assumptions used to refute the last solve that returned False, in the order given.")
+      .def("get_core", &python_solver::core,
+           "The failed assumptions of the last solve, in the order given, when it returned False; else None.")
       .def_property_readonly("statistics", &python_solver::statistics, "What the last solve did, as a dict.")
       .def_property_readonly("variables", &python_solver::variables, "The highest variable named so far.");
 }

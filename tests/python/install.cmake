@@ -12,3 +12,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../run_command.cmake)
 run(${PYTHON} -m venv --system-site-packages ${WORK_DIR}/venv)
 run(${WORK_DIR}/venv/bin/pip install -q --no-build-isolation --no-index --no-cache-dir ${WORK_DIR}/source)
 run(${WORK_DIR}/venv/bin/python -c "import nubrix; assert nubrix.solve([[-1, 2], [-2, -3]]) == [1, 2, -3]")
+# The wheel holds the module and its metadata, nothing else.
+run(${WORK_DIR}/venv/bin/python -c "import importlib.metadata
+files = [str(f) for f in importlib.metadata.files('nubrix')]
+assert all(f.startswith('nubrix') for f in files), files")

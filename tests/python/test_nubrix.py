@@ -94,6 +94,67 @@ def test_solver_under_assumptions_against_brute_force():
             s.add_clause(clause)
 
 
+def test_pysat_names_agree_with_the_solvers_own():
+    """bootstrap_with, append_formula, get_model and get_core against add_clause, model and
+    failed_assumptions, on the same problems under the same assumptions."""
+    rng = random.Random(2)
+    for n, clauses, ranges in PROBLEMS[:150]:
+        own = nubrix.Solver()
+        for c in clauses:
+            own.add_clause(c)
+        bootstrapped = nubrix.Solver(bootstrap_with=clauses)
+        appended = nubrix.Solver()
+        appended.append_formula(tuple(c) for c in clauses)
+        with pytest.raises(ValueError):
+            appended.append_formula([[n + 1], [0]])  # a bad clause: none of them added
+        assert appended.variables == own.variables
+        pysat = (bootstrapped, appended)
+        for s in (own,) + pysat:
+            for a, b in ranges:
+                s.add_at_most_one(a, b)
+        for _ in range(4):
+            assumed = [rng.choice((-1, 1)) * rng.randint(1, n) for _ in range(rng.randint(0, 3))]
+            answer = own.solve(assumed)
+            expected_core = own.failed_assumptions if answer is False else None
+            for s in pysat:
+                assert s.solve(assumed) is answer
+                assert s.get_model() == s.model() == own.model()
+                assert s.get_core() == expected_core
+            clause = random_clauses(rng, n, 1)[0]
+            own.add_clause(clause)
+            bootstrapped.append_formula([clause])
+            appended.add_clause(clause)
+
+
+def test_with_block_releases_the_solver_and_refuses_it_after():
+    def resident():
+        return int(pathlib.Path("/proc/self/statm").read_text().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    clauses = [[v, -(v + 1), v + 2] for v in range(1, 100001)]
+    before = resident()
+    held = nubrix.Solver(clauses)
+    assert held.solve() is True
+    one = resident() - before  # what one solver of these clauses holds after a solve
+    closed = []
+    for _ in range(20):
+        with nubrix.Solver(bootstrap_with=clauses) as s:
+            assert s.solve() is True and s.get_model() is not None
+        closed.append(s)  # kept alive: only the end of the block can have released its clauses
+    assert resident() - before < 4 * one
+    assert held.solve([-1, 2]) is True
+
+    with pytest.raises(KeyError):
+        with nubrix.Solver([[1, 2]]) as s:
+            raise KeyError("passes through")
+    s.interrupt()  # allowed: it only asks the next solve to stop
+    for call in [lambda: s.solve(), lambda: s.add_clause([1]), lambda: s.append_formula([[1]]),
+                 lambda: s.add_at_most_one(1, 2), lambda: s.model(), lambda: s.get_model(),
+                 lambda: s.get_core(), lambda: s.value(1), lambda: s.failed(1), lambda: s.failed_assumptions,
+                 lambda: s.statistics, lambda: s.variables, lambda: s.__enter__()]:
+        with pytest.raises(ValueError, match="closed"):
+            call()
+
+
 def preference(m):
     return tuple(lit > 0 for lit in m)
 
@@ -149,9 +210,11 @@ def test_exceptions_of_a_theory_reach_the_caller():
     s = nubrix.Solver()
     s.add_clause([1, 2])
     s.add_clause([-1, 3])
+    s.solve([-1, -2])
     for _ in range(3):
         with pytest.raises(KeyError, match="from the theory"):
             s.solve([2], theory=theory)
+        assert s.get_core() is None
     assert s.solve(theory=lambda m: m[0] < 0 or [[-1]]) is True and s.model() == [-1, 2, 3]
 
 
@@ -180,6 +243,9 @@ def test_exceptions_of_a_theory_reach_the_caller():
     (lambda: nubrix.itersolve([[2, 0]]), ValueError),
     (lambda: nubrix.Solver().add_clause([1, 0]), ValueError),
     (lambda: nubrix.Solver().add_clause(1), TypeError),
+    (lambda: nubrix.Solver([[1, 0]]), ValueError),
+    (lambda: nubrix.Solver(bootstrap_with=[1]), TypeError),
+    (lambda: nubrix.Solver().append_formula(5), TypeError),
     (lambda: nubrix.Solver().add_at_most_one(0, 2), ValueError),
     (lambda: nubrix.Solver().solve([0]), ValueError),
     (lambda: nubrix.Solver().solve(conflict_limit=-1), ValueError),
@@ -206,7 +272,7 @@ def test_limits_and_statistics():
         s.add_clause(c)
     for a, b in ranges:
         s.add_at_most_one(a, b)
-    assert s.solve(conflict_limit=50) is None and s.model() is None
+    assert s.solve(conflict_limit=50) is None and s.model() is None and s.get_core() is None
     assert s.statistics["conflicts"] >= 50
     assert s.solve(prop_limit=1000) is None and s.solve(time_limit=0) is None
     small, small_ranges = pigeonhole(5)
