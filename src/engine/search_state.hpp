@@ -100,7 +100,8 @@ class search_state {
   // Makes the search write its proof to `proof` (null: no proof), which must outlive the search.
   void set_proof(proof_writer* proof) noexcept { proof_ = proof; }
   // Makes the search assert the `count` literals at `facts` (which must outlive it) at level 0, after
-  // the unit clauses: facts that the clauses force, whose clauses the search may no longer hold.
+  // the unit clauses it holds: facts of unit clauses, or forced by the clauses, that it no longer
+  // holds as clauses.
   void set_root_facts(const literal* facts, std::int32_t count) noexcept {
     root_facts_ = facts;
     root_fact_count_ = count;

@@ -13,13 +13,14 @@ namespace {
 
 // The literals that hold before any search, in a table of m's literals that `facts` takes over: those
 // of the unit clauses of f and the set entries of m, and those that they force through the clauses
-// of f, found by up to `passes` passes over them (propagation finds any others). `derived` receives
-// the forced ones in the order they were found, each forced by a clause whose other literals are
-// false by the ones before. None (and nothing allocated) when f has no unit clause and m no set
-// entry. Raises std::bad_alloc with nothing allocated.
+// of f, found by up to `passes` passes over them (propagation finds any others). `asserted` receives
+// the literals of the unit clauses in formula order, `units` of them, then the forced ones in the
+// order they were found, each forced by a clause whose other literals are false by the ones before.
+// None (and nothing allocated) when f has no unit clause and m no set entry. Raises std::bad_alloc
+// with nothing allocated but what `asserted` holds.
 known_true root_facts(const formulas::formula& f, const model& m, std::int32_t passes,
                       std::unique_ptr<std::uint8_t, decltype(&internals::release)>& facts,
-                      internals::literal_vectors::vector& derived) {
+                      internals::literal_vectors::vector& asserted, std::int32_t& units) {
   bool any = false;
   for (std::int32_t i = 0; i < f.size && !any; ++i) any = f.e[i].length() == 1;
   for (std::int32_t v = m.first(); v <= m.last() && !any; ++v) any = m[variable{v}] != variable_value::unset;
@@ -28,8 +29,12 @@ known_true root_facts(const formulas::formula& f, const model& m, std::int32_t p
   facts.reset(static_cast<std::uint8_t*>(internals::allocate(2 * last + 1)));
   std::memset(facts.get(), 0, 2 * last + 1);
   std::uint8_t* const at = facts.get() + last;
-  for (std::int32_t i = 0; i < f.size; ++i)
-    if (f.e[i].length() == 1) at[to_int(f.e[i].data()[0])] = 1;
+  for (std::int32_t i = 0; i < f.size; ++i) {
+    if (f.e[i].length() != 1) continue;
+    asserted.append(f.e[i].data()[0]);
+    at[to_int(f.e[i].data()[0])] = 1;
+  }
+  units = asserted.size;
   for (std::int32_t v = m.first(); v <= m.last(); ++v) {
     const variable_value x = m[variable{v}];
     if (x != variable_value::unset) at[x == variable_value::true_ ? v : -v] = 1;
@@ -49,7 +54,7 @@ known_true root_facts(const formulas::formula& f, const model& m, std::int32_t p
       }
       if (open_count == 0) return known;  // no model: the search finds the conflict
       if (open_count > 1) continue;
-      derived.append(open);
+      asserted.append(open);
       at[to_int(open)] = 1;
       found = true;
     }
@@ -72,17 +77,18 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
   struct owned_literals {
     internals::literal_vectors::vector v = internals::literal_vectors::empty_vector;
     ~owned_literals() { v.destroy(); }
-  } derived;  // the facts that the clauses force, asserted before the search
+  } asserted;  // the unit clauses' literals and the facts they force, asserted before the search
+  std::int32_t units = 0;
   known_true satisfied;
   try {
     for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
       validate_entry(f.get(i), i, m, "the formula");
-    satisfied = root_facts(f, m, default_parameters.root_passes, facts, derived.v);
+    satisfied = root_facts(f, m, default_parameters.root_passes, facts, asserted.v, units);
     internal->reserve_watchers(f, formulas::clause_vectors::empty_vector, satisfied);
     if (proof && satisfied.at != nullptr) {
       // The forced facts first, each a unit the checker derives from the ones before, then the
       // deletion of the clauses they satisfy.
-      for (std::int32_t i = 0; i < derived.v.size; ++i) proof->clause(&derived.v.e[i], 1, false);
+      for (std::int32_t i = units; i < asserted.v.size; ++i) proof->clause(&asserted.v.e[i], 1, false);
       for (std::int32_t i = f.first_index(); f.has_element(i); i = f.next(i))
         if (satisfied.satisfies(f.get(i))) proof->clause(f.get(i).data(), f.get(i).length(), true);
     }
@@ -99,12 +105,13 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
     throw;
   }
   f = formulas::clause_vectors::empty_vector;
-  // Taken over for good: the clauses that hold whatever the search does go now.
+  // Taken over for good: the clauses that hold whatever the search does go now, and the unit clauses,
+  // whose literals the search asserts from `asserted` (about 50 bytes each, against 4 there).
   if (satisfied.at != nullptr) {
     formulas::formula& clauses = internal->clauses;
     std::int32_t kept = 0;
     for (std::int32_t i = 0; i < clauses.size; ++i) {
-      if (satisfied.satisfies(clauses.e[i])) {
+      if (clauses.e[i].length() == 1 || satisfied.satisfies(clauses.e[i])) {
         free(clauses.e[i]);
       } else {
         clauses.e[kept++] = clauses.e[i];
@@ -131,7 +138,7 @@ solve_result solve_bounded(formulas::formula& f, const theory_ref& theory, model
   if (policy == search_policy::preferred && to_int(bound) < m.last()) policy = search_policy::in_order;
   search_state state(*internal, theory, m, bound, policy, options, began);
   if (proof) state.set_proof(&*proof);
-  state.set_root_facts(derived.v.e, derived.v.size);
+  state.set_root_facts(asserted.v.e, asserted.v.size);
   solve_result r = solve_result::unsat;
   try {
     r = state.search();
