@@ -153,8 +153,13 @@ void search_state::end_solve(std::int32_t kept) {
   user_assumptions_ = nullptr;
   user_count_ = assumed_ = assumed_level_ = 0;
   failed_ = nullptr;
-  // Across solves the learnt clauses would only pile up.
-  if (f_->learnts.size > kept) keep_most_useful(kept);
+  // Across solves the learnt clauses would only pile up. They are cut back to `kept` once they
+  // exceed half as many again, or half as many again as the last cut left (the clauses it may not
+  // release stay), so that a cut costs each solve a share of its own conflicts, not a pass.
+  if (f_->learnts.size > std::max<std::int64_t>(std::int64_t{kept} * 3 / 2, std::int64_t{learnts_left_} * 3 / 2)) {
+    keep_most_useful(kept);
+    learnts_left_ = f_->learnts.size;
+  }
 }
 
 // --- the engine ---

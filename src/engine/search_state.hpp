@@ -153,9 +153,9 @@ class search_state {
   void begin_solve(const solve_options& options, clock::time_point began, const theory_ref& theory);
   // The entries the theory gave that joined f_->clauses in this solve.
   std::int32_t entries_received() const noexcept { return entries_received_; }
-  // After a solve (its model read): back to level 0, the assumptions forgotten, and beyond
-  // `kept` the learnt clauses of most levels released. Raises std::bad_alloc, after which the state
-  // must be rebuilt.
+  // After a solve (its model read): back to level 0, the assumptions forgotten, and once the learnt
+  // clauses pass half as many again as `kept`, those beyond `kept` of most levels released. Raises
+  // std::bad_alloc, after which the state must be rebuilt.
   void end_solve(std::int32_t kept);
   // Whether the last unsat answer was a refutation of the caller's assumptions (not of the formula).
   bool assumptions_failed() const noexcept { return assumptions_failed_; }
@@ -465,6 +465,7 @@ class search_state {
   const literal* root_facts_ = nullptr;  // facts asserted at level 0 after the unit clauses
   std::int32_t root_fact_count_ = 0;     // how many
   std::int32_t entries_received_ = 0;  // explanation entries moved into f_->clauses by this solve
+  std::int32_t learnts_left_ = 0;      // learnt clauses that the last cut between solves left
   model& m_;                       // the assignment, the caller's own model
   variable_or_null min_vars_;      // decide no variable once first_unset has passed it
   proof_writer* proof_ = nullptr;  // where learnt and released clauses are written, if anywhere
