@@ -1,12 +1,16 @@
 # Installs the built library into a scratch prefix, then builds and runs small callers (of the core
 # library in C++ and in C, of the DIMACS component, and of IPASIR, shared and static) three ways:
 # with find_package against the installed tree, with add_subdirectory of the source tree, and with
-# the flags pkg-config gives. The installed callers run again against a second build of the source
+# the flags pkg-config gives and the run-time path the README adds to them. The `cmake` and
+# `sh installed` code blocks of README.md and docs/*.md are built and run against the installed tree
+# too (docs/testing.md). The installed callers run again against a second build of the source
 # installed with a multiarch libdir (lib/<triplet>), as Debian's packages are.
+cmake_minimum_required(VERSION 3.21)
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/../run_command.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../docs/blocks.cmake)
 
 # The callers each way against the tree installed in `prefix` with the given libdir.
 function(consume prefix libdir tag)
@@ -22,8 +26,9 @@ function(consume prefix libdir tag)
     run(${build}/${program})
   endforeach()
 
+  # pkg-config's flags and the library's directory as the run-time path, with no LD_LIBRARY_PATH.
   set(ENV{PKG_CONFIG_PATH} ${prefix}/${libdir}/pkgconfig)
-  set(ENV{LD_LIBRARY_PATH} ${prefix}/${libdir})
+  unset(ENV{LD_LIBRARY_PATH})
   set(callers nubrix:consumer.cpp nubrix:c_consumer.c nubrix_ipasir:ipasir_consumer.c)
   if(NUBRIX_DIMACS)
     list(APPEND callers nubrix_dimacs:dimacs_consumer.cpp)
@@ -38,6 +43,9 @@ function(consume prefix libdir tag)
       message(FATAL_ERROR "pkg-config does not know ${package}")
     endif()
     separate_arguments(flags UNIX_COMMAND "${flags}")
+    execute_process(COMMAND ${PKG_CONFIG} --variable=libdir ${package} OUTPUT_VARIABLE package_libdir
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND flags -Wl,-rpath,${package_libdir})
     if(source MATCHES "\\.c$")
       set(compiler ${CC} -std=c99)
     else()
@@ -56,6 +64,76 @@ function(consume prefix libdir tag)
   run(${CC} -std=c99 ${CMAKE_CURRENT_LIST_DIR}/ipasir_consumer.c ${flags} ${ipasir_libdir}/libnubrix_ipasir.a -lstdc++
       -lm -o ${program})
   run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${program})
+
+  # Without the run-time path the program does not start, as the README says, quoting the loader.
+  execute_process(COMMAND ${PKG_CONFIG} --cflags --libs nubrix OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  set(program ${WORK_DIR}/pkgconfig-${tag}-no-rpath)
+  run(${CXX} -std=c++20 ${CMAKE_CURRENT_LIST_DIR}/consumer.cpp ${flags} -o ${program})
+  execute_process(COMMAND ${program} RESULT_VARIABLE status ERROR_VARIABLE message)
+  string(REGEX MATCH "libnubrix[.]so[.][0-9]+: cannot open shared object file" loader_message "${message}")
+  if(status EQUAL 0 OR NOT loader_message)
+    message(FATAL_ERROR "built without a run-time path, the program gave status ${status} and said '${message}'")
+  endif()
+  file(READ ${NUBRIX_SOURCE_DIR}/README.md readme)
+  string(FIND "${readme}" "${loader_message}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "README.md does not quote the loader's '${loader_message}'")
+  endif()
+
+  consume_documented(${prefix} ${libdir} ${tag})
+endfunction()
+
+# The `cmake` and `sh installed` blocks of the docs against the tree installed in `prefix`. A `cmake`
+# block is the CMakeLists.txt of a project around app.cpp, built with the tree on CMAKE_PREFIX_PATH,
+# and the program `app` it builds must run. An `sh installed` block runs in a directory with the
+# callers app.cpp, app.c (of the C interface) and ipasir_app.c, with pkg-config finding the tree,
+# no LD_LIBRARY_PATH, and `c++` and `cc` the compilers of this build.
+function(consume_documented prefix libdir tag)
+  set(dir ${WORK_DIR}/documented-${tag})
+  file(MAKE_DIRECTORY ${dir}/bin)
+  file(WRITE ${dir}/bin/c++ "#!/bin/sh\nexec '${CXX}' \"$@\"\n")
+  file(WRITE ${dir}/bin/cc "#!/bin/sh\nexec '${CC}' \"$@\"\n")
+  file(CHMOD ${dir}/bin/c++ ${dir}/bin/cc PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  file(GLOB docs ${NUBRIX_SOURCE_DIR}/docs/*.md)
+  set(run_blocks 0)
+  foreach(doc ${NUBRIX_SOURCE_DIR}/README.md ${docs})
+    nubrix_doc_blocks(${doc} ${dir}/blocks blocks)
+    foreach(block ${blocks})
+      string(REPLACE "|" ";" parts "${block}")
+      list(GET parts 0 path)
+      list(GET parts 1 info)
+      list(GET parts 2 line)
+      get_filename_component(name ${path} NAME)
+      if(NOT info STREQUAL "cmake" AND NOT info STREQUAL "sh installed")
+        continue()
+      endif()
+      message(STATUS "${doc}:${line}: ${info}")
+      set(work ${dir}/${name})
+      file(MAKE_DIRECTORY ${work})
+      file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/consumer.cpp ${work}/app.cpp)
+      file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/c_consumer.c ${work}/app.c)
+      file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/ipasir_consumer.c ${work}/ipasir_app.c)
+      if(info STREQUAL "cmake")
+        file(COPY_FILE ${path} ${work}/CMakeLists.txt)
+        run(${CMAKE_COMMAND} -S ${work} -B ${work}/build -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX}
+            -DCMAKE_C_COMPILER=${CC} -DCMAKE_BUILD_TYPE=Release)
+        run(${CMAKE_COMMAND} --build ${work}/build)
+        run(${work}/build/app)
+      else()
+        execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH "PATH=${dir}/bin:$ENV{PATH}"
+                                "PKG_CONFIG_PATH=${prefix}/${libdir}/pkgconfig" bash -eu -o pipefail ${path}
+                        WORKING_DIRECTORY ${work} RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+          message(FATAL_ERROR "${doc}:${line}: the block failed (${status})")
+        endif()
+      endif()
+      math(EXPR run_blocks "${run_blocks} + 1")
+    endforeach()
+  endforeach()
+  if(run_blocks EQUAL 0)
+    message(FATAL_ERROR "no `cmake` or `sh installed` block in README.md or docs/")
+  endif()
 endfunction()
 
 find_program(PKG_CONFIG pkg-config REQUIRED)

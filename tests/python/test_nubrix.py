@@ -1,5 +1,5 @@
 """The Python module against brute force on small random formulas, with its errors, limits,
-interruptions, theories and the README's example."""
+interruptions and theories. The examples of README.md and docs/ are run by tests of their own."""
 import itertools
 import os
 import pathlib
@@ -333,10 +333,3 @@ def test_interrupt_and_ctrl_c_stop_a_solve():
         child.kill()
     assert [line for line in lines if line != "ready"] == [
         "interrupt() [None]", "solve interrupted", "itersolve interrupted", "Solver interrupted", "then True True"]
-
-
-def test_readme_example(capsys):
-    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
-    example = readme.split("```python\n", 1)[1].split("```", 1)[0]
-    exec(compile(example, "README.md", "exec"), {})
-    assert capsys.readouterr().out.strip()
